@@ -1,0 +1,24 @@
+// The two coprocessor 14 accesses. On the device they are single MRC/MCR
+// instructions; on the host the simulator stands in for the same
+// instruction, with the same coprocessor and register numbers.
+#include "clock/coprocessor.h"
+
+#if defined(__arm__) || defined(_M_ARM)
+
+DWORD ReadCclkcfg(void) {
+    DWORD value;
+    __asm__ __volatile__("mrc p14, 0, %0, c6, c0, 0" : "=r"(value));
+    return value;
+}
+
+void WriteCclkcfg(DWORD value) {
+    __asm__ __volatile__("mcr p14, 0, %0, c6, c0, 0" : : "r"(value) : "memory");
+}
+
+#else
+
+DWORD ReadCclkcfg(void) { return SimCoprocessorRead(14, 0, 6, 0, 0); }
+
+void WriteCclkcfg(DWORD value) { SimCoprocessorWrite(14, 0, value, 6, 0, 0); }
+
+#endif

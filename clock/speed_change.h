@@ -1,0 +1,15 @@
+// The one operation that changes the clock, and the Quit command built on it.
+#ifndef CORVANE_CLOCK_SPEED_CHANGE_H
+#define CORVANE_CLOCK_SPEED_CHANGE_H
+
+#include "platform/platform.h"
+
+// Records the word as the target, programs it and, when that worked and
+// bubbles are on, announces it. Returns WriteClockConfig's result.
+// The caller holds AppState.clockLock.
+int SetCpuSpeed(DWORD cccrWord);
+
+// The dialog's Quit button: back to 400 MHz, then end the dialog.
+void QuitProgram(HWND hDlg);
+
+#endif

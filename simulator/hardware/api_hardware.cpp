@@ -1,0 +1,63 @@
+// The program's direct hardware accesses: register loads and stores through
+// its mappings, and the coprocessor instructions.
+#include "simulator/hardware/hwapi.h"
+#include "simulator/platform_call.h"
+
+using sim::PlatformCall;
+
+ULONG READ_REGISTER_ULONG(PULONG reg) {
+    PlatformCall call("READ_REGISTER_ULONG");
+    const auto where = call.device().memory().translate(reg);
+    // The load goes through the pointer: an unmapped address faults here.
+    const ULONG value = __atomic_load_n(reg, __ATOMIC_SEQ_CST);
+    call.log({call.device().memory().name_of(reg)}, sim::hex(value),
+             where ? "physical " + sim::hex(where->physical) : std::string());
+    return value;
+}
+
+void WRITE_REGISTER_ULONG(PULONG reg, ULONG value) {
+    PlatformCall call("WRITE_REGISTER_ULONG");
+    sim::Device& device = call.device();
+    const auto where = device.memory().translate(reg);
+    // The store goes through the pointer: through a read-only mapping it
+    // faults, as on the device.
+    __atomic_store_n(reg, value, __ATOMIC_SEQ_CST);
+    call.log({device.memory().name_of(reg), sim::hex(value)}, nullptr,
+             where ? "physical " + sim::hex(where->physical) : std::string());
+    if (where && where->physical == sim::kClocksManagerBase + sim::kCccrOffset) {
+        device.clocks().note_cccr_store(device.now(), value, device.thread_name(sim::Kernel::current()));
+    }
+}
+
+namespace {
+bool is_cclkcfg(int coprocessor, int opcode1, int crn, int crm, int opcode2) {
+    return coprocessor == 14 && opcode1 == 0 && crn == 6 && crm == 0 && opcode2 == 0;
+}
+}  // namespace
+
+DWORD SimCoprocessorRead(int coprocessor, int opcode1, int crn, int crm, int opcode2) {
+    PlatformCall call("mrc");
+    if (!is_cclkcfg(coprocessor, opcode1, crn, crm, opcode2)) {
+        sim::program_fault("undefined instruction: mrc p" + std::to_string(coprocessor) +
+                           " with a register the simulator does not model");
+    }
+    const DWORD value = call.device().clocks().cclkcfg();
+    call.log({"p14", 0, "c6", "c0", 0}, value, "CCLKCFG");
+    return value;
+}
+
+void SimCoprocessorWrite(int coprocessor, int opcode1, DWORD value, int crn, int crm, int opcode2) {
+    PlatformCall call("mcr");
+    if (!is_cclkcfg(coprocessor, opcode1, crn, crm, opcode2)) {
+        sim::program_fault("undefined instruction: mcr p" + std::to_string(coprocessor) +
+                           " with a register the simulator does not model");
+    }
+    sim::Device& device = call.device();
+    device.clocks().write_cclkcfg(device.now(), value, device.thread_name(sim::Kernel::current()));
+    call.log({"p14", 0, value, "c6", "c0", 0}, nullptr, "CCLKCFG");
+    const auto& e = device.clocks().history().back();
+    device.emit({{"hw", "clock"},
+                 {"cccr", sim::hex(e.cccr)},
+                 {"cclkcfg", e.cclkcfg},
+                 {"mhz", static_cast<double>(static_cast<long long>(e.core_mhz * 100 + 0.5)) / 100}});
+}

@@ -1,0 +1,121 @@
+// The PXA25x clocks manager: CCCR (memory-mapped at 0x41300000) and the
+// coprocessor 14 register CCLKCFG.
+//
+// The clocks manager's registers live in a shared memory object, one page,
+// that the simulated VirtualCopy maps into the program's address space, so a
+// program reads and writes CCCR through a real mapping. CCLKCFG is reached
+// through the coprocessor stand-ins.
+//
+// Decoding follows the processor manual: crystal 3.6864 MHz; memory clock =
+// crystal x L factor (codes 1..5: 27, 32, 36, 40, 45); run clock = memory
+// clock x M factor (codes 1..3: 1, 2, 4); turbo clock = run clock x N / 2
+// (codes 2..6; code 5, x2.5, is reserved in the manual but works). Writing
+// CCLKCFG with FCS set performs the frequency change: the clocks take over
+// what CCCR holds. TURBO selects the turbo clock. FCS reads back as written.
+// Sleep and resume keep CCCR, apply it, and clear TURBO and FCS.
+#ifndef CORVANE_SIMULATOR_HARDWARE_PXA25X_CLOCKS_H
+#define CORVANE_SIMULATOR_HARDWARE_PXA25X_CLOCKS_H
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+
+#include "simulator/kernel/kernel.h"
+
+namespace sim {
+
+constexpr std::uint32_t kClocksManagerBase = 0x41300000;
+constexpr std::uint32_t kCccrOffset = 0x0;
+constexpr std::uint32_t kCkenOffset = 0x4;
+constexpr std::uint32_t kOsccOffset = 0x8;
+constexpr std::uint32_t kCccrReset = 0x121;
+constexpr std::uint32_t kCkenReset = 0x17DEF;
+constexpr std::uint32_t kCclkcfgTurbo = 0x1;
+constexpr std::uint32_t kCclkcfgFcs = 0x2;
+constexpr double kCrystalMhz = 3.6864;
+
+struct CccrFields {
+    unsigned l = 0, m = 0, n = 0;
+};
+CccrFields cccr_fields(std::uint32_t cccr);
+
+// The clocks a CCCR word selects, or nullopt when L, M or N is a code the
+// processor does not take.
+struct ClockRates {
+    double memory_mhz = 0;
+    double run_mhz = 0;
+    double turbo_mhz = 0;
+};
+std::optional<ClockRates> clock_rates(std::uint32_t cccr);
+
+// One change of the clock hardware, for the record and the plot.
+struct ClockEvent {
+    enum class Kind {
+        Reset,         // power on
+        CccrStore,     // the program stored a CCCR word
+        CclkcfgWrite,  // the program wrote CCLKCFG
+        SleepResume,   // power down and up again
+        ForeignCccr,   // another program programmed CCCR (with FCS and TURBO)
+        ForeignTurboOff,
+    };
+    Millis t = 0;
+    Kind kind = Kind::Reset;
+    std::uint32_t value = 0;  // the word stored or written, where there is one
+    std::uint32_t cccr = 0;   // the register values after the event
+    std::uint32_t cclkcfg = 0;
+    double core_mhz = 0;
+    std::string thread;  // the program thread, or "" for the outside world
+    std::string note;    // e.g. why a frequency change was refused
+};
+const char* to_string(ClockEvent::Kind kind);
+
+class Pxa25xClocks {
+public:
+    Pxa25xClocks();
+    ~Pxa25xClocks();
+    Pxa25xClocks(const Pxa25xClocks&) = delete;
+    Pxa25xClocks& operator=(const Pxa25xClocks&) = delete;
+
+    // The shared memory object holding the register page, for mappings.
+    int page_fd() const { return fd_; }
+    static constexpr std::size_t kPageSize = 4096;
+
+    std::uint32_t cccr() const;
+    std::uint32_t cclkcfg() const { return cclkcfg_; }
+    bool turbo() const { return (cclkcfg_ & kCclkcfgTurbo) != 0; }
+    // The CCCR word the clocks now run from (taken over at the last change).
+    std::uint32_t applied_cccr() const { return applied_cccr_; }
+    double core_mhz() const;
+
+    // The program's accesses.
+    void note_cccr_store(Millis t, std::uint32_t value, const std::string& thread);
+    void write_cclkcfg(Millis t, std::uint32_t value, const std::string& thread);
+
+    // The world around the program.
+    void sleep_and_resume(Millis t);
+    void foreign_program(Millis t, std::uint32_t cccr);
+    void foreign_turbo_off(Millis t);
+
+    // Every change, oldest first (the oldest are dropped past a bound).
+    const std::deque<ClockEvent>& history() const { return history_; }
+    std::uint64_t events_recorded() const { return events_recorded_; }
+
+private:
+    void store_register(std::uint32_t offset, std::uint32_t value);
+    std::uint32_t load_register(std::uint32_t offset) const;
+    std::string frequency_change();
+    void record(Millis t, ClockEvent::Kind kind, std::uint32_t value, const std::string& thread,
+                std::string note = {});
+
+    int fd_ = -1;
+    std::uint32_t* page_ = nullptr;  // the model's own view of the register page
+    std::uint32_t cclkcfg_ = 0;
+    std::uint32_t applied_cccr_ = kCccrReset;
+    std::deque<ClockEvent> history_;
+    std::uint64_t events_recorded_ = 0;
+};
+
+}  // namespace sim
+
+#endif

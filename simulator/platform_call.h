@@ -1,0 +1,65 @@
+// The frame of every platform function: it locks the device, is a point
+// where the scheduler may switch threads, and traces the call.
+#ifndef CORVANE_SIMULATOR_PLATFORM_CALL_H
+#define CORVANE_SIMULATOR_PLATFORM_CALL_H
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "simulator/device.h"
+#include "simulator/hex.h"
+
+namespace sim {
+
+class PlatformCall {
+public:
+    explicit PlatformCall(const char* name)
+        : device_(Device::current()), lock_(device_.kernel().mutex()), name_(name) {
+        if (Kernel::current() == nullptr) {
+            std::fprintf(stderr, "simulator: %s called outside a program thread\n", name);
+            std::abort();
+        }
+        device_.kernel().preemption_point(lock_);
+    }
+
+    Device& device() { return device_; }
+    Lock& lock() { return lock_; }
+    bool tracing() const { return device_.trace().enabled(); }
+
+    // Traces the call with its arguments and result.
+    void log(json args, json result, std::string note = {}) {
+        if (!tracing()) {
+            return;
+        }
+        json event = {{"call", name_}, {"args", std::move(args)}, {"ret", std::move(result)}};
+        if (!note.empty()) {
+            event["note"] = std::move(note);
+        }
+        device_.emit(std::move(event));
+    }
+
+    // Runs program code (a callback) with the device unlocked.
+    template <class F>
+    auto outside(F&& f) {
+        lock_.unlock();
+        auto result = f();
+        lock_.lock();
+        return result;
+    }
+
+private:
+    Device& device_;
+    Lock lock_;
+    const char* name_;
+};
+
+// A program error the device would not survive: report it and stop.
+[[noreturn]] inline void program_fault(const std::string& what) {
+    std::fprintf(stderr, "simulator: program fault: %s\n", what.c_str());
+    std::abort();
+}
+
+}  // namespace sim
+
+#endif

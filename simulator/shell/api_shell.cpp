@@ -1,0 +1,189 @@
+// The shell services: full-screen dialogs, tray icons and bubbles.
+#include "simulator/platform_call.h"
+#include "simulator/shell/shellapi.h"
+
+using sim::json;
+using sim::PlatformCall;
+
+namespace {
+
+constexpr std::size_t kMaxBubbleText = 4096;
+
+// A NUL-terminated wide string from the program, at most `max` characters.
+std::u16string read_wide(LPCWSTR text, std::size_t max) {
+    std::u16string out;
+    for (std::size_t i = 0; text != nullptr && i < max && text[i] != 0; ++i) {
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+std::string hwnd_name(HWND hwnd) { return sim::hex(reinterpret_cast<std::uintptr_t>(hwnd)); }
+
+json tray_json(sim::Device& device, const sim::TrayIcon& icon) {
+    const sim::LoadedIcon* loaded = device.icon(icon.icon);
+    return {{"owner", hwnd_name(icon.owner)},
+            {"id", icon.id},
+            {"icon", loaded != nullptr ? json(loaded->resource) : json(nullptr)},
+            {"tip", sim::narrow(icon.tip)}};
+}
+
+json bubble_json(const sim::Bubble& b) {
+    return {{"id", b.id},
+            {"title", sim::narrow(b.title)},
+            {"text", sim::narrow(sim::html_text(b.html))},
+            {"open", b.open}};
+}
+
+}  // namespace
+
+BOOL SHInitDialog(PSHINITDLGINFO info) {
+    PlatformCall call("SHInitDialog");
+    sim::Device& device = call.device();
+    sim::Window* dialog = info == nullptr ? nullptr : device.windows().find(info->hDlg);
+    if (info == nullptr || (info->dwMask & SHIDIM_FLAGS) == 0 || dialog == nullptr ||
+        dialog->kind != sim::ControlKind::Dialog) {
+        call.log({info == nullptr ? "NULL" : "info"}, FALSE, "no dialog to initialise");
+        return FALSE;
+    }
+    if (info->dwFlags & SHIDIF_SIZEDLGFULLSCREEN) {
+        // The whole screen below the navigation bar; the controls keep their
+        // places relative to the dialog.
+        dialog->rect = sim::Rect{0, sim::kNavBarHeight, sim::kScreenWidth,
+                                 sim::kScreenHeight - sim::kNavBarHeight};
+    }
+    if (info->dwFlags & SHIDIF_DONEBUTTON) {
+        dialog->done_button = true;
+    }
+    if (info->dwFlags & SHIDIF_SIPDOWN) {
+        device.shell().input_panel_up = false;
+    }
+    call.log({{{"dwMask", info->dwMask}, {"hDlg", hwnd_name(info->hDlg)}, {"dwFlags", info->dwFlags}}},
+             TRUE);
+    return TRUE;
+}
+
+BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
+    PlatformCall call("Shell_NotifyIcon");
+    sim::Device& device = call.device();
+    sim::ShellState& shell = device.shell();
+    const char* verb = message == NIM_ADD      ? "NIM_ADD"
+                       : message == NIM_MODIFY ? "NIM_MODIFY"
+                       : message == NIM_DELETE ? "NIM_DELETE"
+                                               : "?";
+    if (data == nullptr || data->cbSize != sizeof(NOTIFYICONDATA)) {
+        ++shell.tray_calls_refused;
+        call.log({verb, data == nullptr ? json("NULL") : json({{"cbSize", data->cbSize}})}, FALSE,
+                 "record size must be " + std::to_string(sizeof(NOTIFYICONDATA)));
+        return FALSE;
+    }
+    sim::TrayIcon incoming{data->hWnd, data->uID, data->uFlags, data->uCallbackMessage, data->hIcon,
+                           read_wide(data->szTip, 63)};
+    sim::TrayIcon* existing = shell.find_icon(data->hWnd, data->uID);
+    BOOL ok = FALSE;
+    std::string note;
+    if (message == NIM_ADD) {
+        if (existing != nullptr) {
+            note = "an icon with this window and id exists";
+        } else {
+            if (!(incoming.flags & NIF_ICON)) incoming.icon = nullptr;
+            if (!(incoming.flags & NIF_TIP)) incoming.tip.clear();
+            if (!(incoming.flags & NIF_MESSAGE)) incoming.callback_message = 0;
+            shell.tray.push_back(incoming);
+            ok = TRUE;
+        }
+    } else if (message == NIM_MODIFY || message == NIM_DELETE) {
+        if (existing == nullptr) {
+            note = "no icon with this window and id";
+        } else if (message == NIM_MODIFY) {
+            if (incoming.flags & NIF_ICON) existing->icon = incoming.icon;
+            if (incoming.flags & NIF_TIP) existing->tip = incoming.tip;
+            if (incoming.flags & NIF_MESSAGE) existing->callback_message = incoming.callback_message;
+            ok = TRUE;
+        } else {
+            shell.tray.erase(shell.tray.begin() + (existing - shell.tray.data()));
+            ok = TRUE;
+        }
+    } else {
+        note = "unknown message";
+    }
+    call.log({verb, tray_json(device, incoming)}, ok, note);
+    if (ok && device.trace().enabled()) {
+        json tray = json::array();
+        for (const auto& icon : shell.tray) {
+            tray.push_back(tray_json(device, icon));
+        }
+        device.emit({{"screen", "tray"}, {"icons", tray}});
+    }
+    return ok;
+}
+
+LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
+    PlatformCall call("SHNotificationAdd");
+    sim::Device& device = call.device();
+    sim::ShellState& shell = device.shell();
+    if (data == nullptr || data->cbStruct != sizeof(SHNOTIFICATIONDATA)) {
+        ++shell.bubble_calls_refused;
+        call.log({data == nullptr ? json("NULL") : json({{"cbStruct", data->cbStruct}})}, E_INVALIDARG,
+                 "record size must be " + std::to_string(sizeof(SHNOTIFICATIONDATA)));
+        return E_INVALIDARG;
+    }
+    sim::Bubble bubble;
+    bubble.clsid = data->clsid;
+    bubble.id = data->dwID;
+    bubble.title = read_wide(data->pszTitle, kMaxBubbleText);
+    bubble.html = read_wide(data->pszHTML, kMaxBubbleText);
+    bubble.icon = data->hicon;
+    bubble.duration_s = data->csDuration;
+    bubble.priority = static_cast<DWORD>(data->npPriority);
+    bubble.posted_at = device.now();
+    bubble.open = data->npPriority == SHNP_INFORM;
+    bubble.serial = shell.next_bubble_serial++;
+
+    // A bubble with the same class and id is replaced by the new one.
+    std::string note;
+    if (sim::Bubble* existing = shell.find_bubble(bubble.clsid, bubble.id)) {
+        *existing = bubble;
+        note = "replaced the bubble with this id";
+    } else {
+        shell.bubbles.push_back(bubble);
+    }
+    if (bubble.open) {
+        // Open for its duration, then collapsed (kept until removed).
+        const std::uint64_t serial = bubble.serial;
+        device.kernel().add_timer(device.now() + static_cast<sim::Millis>(bubble.duration_s) * 1000,
+                                  [&device, serial] {
+                                      if (sim::Bubble* b = device.shell().find_bubble_by_serial(serial)) {
+                                          b->open = false;
+                                          device.emit({{"screen", "bubble-collapsed"},
+                                                       {"bubble", bubble_json(*b)}});
+                                      }
+                                  });
+    }
+    json args = {{"cbStruct", data->cbStruct},
+                 {"dwID", data->dwID},
+                 {"npPriority", sim::hex(static_cast<DWORD>(data->npPriority))},
+                 {"csDuration", data->csDuration},
+                 {"clsid", sim::clsid_string(data->clsid)},
+                 {"pszTitle", sim::narrow(bubble.title)},
+                 {"pszHTML", sim::narrow(bubble.html)}};
+    call.log({args}, ERROR_SUCCESS, note);
+    device.emit({{"screen", "bubble-shown"}, {"bubble", bubble_json(bubble)}});
+    return ERROR_SUCCESS;
+}
+
+LRESULT SHNotificationRemove(const CLSID* clsid, DWORD id) {
+    PlatformCall call("SHNotificationRemove");
+    sim::ShellState& shell = call.device().shell();
+    sim::Bubble* bubble = clsid == nullptr ? nullptr : shell.find_bubble(*clsid, id);
+    LRESULT result = E_INVALIDARG;
+    std::string note = "no such bubble";
+    if (bubble != nullptr) {
+        call.device().emit({{"screen", "bubble-removed"}, {"bubble", bubble_json(*bubble)}});
+        shell.bubbles.erase(shell.bubbles.begin() + (bubble - shell.bubbles.data()));
+        result = ERROR_SUCCESS;
+        note.clear();
+    }
+    call.log({clsid == nullptr ? "NULL" : sim::clsid_string(*clsid), id}, result, note);
+    return result;
+}

@@ -1,0 +1,153 @@
+// Threads, time, interlocked operations and critical sections.
+#include "simulator/platform_call.h"
+#include "simulator/wince/winapi.h"
+
+using sim::json;
+using sim::PlatformCall;
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, DWORD stackSize,
+                    LPTHREAD_START_ROUTINE startAddress, LPVOID parameter, DWORD creationFlags,
+                    LPDWORD threadId) {
+    PlatformCall call("CreateThread");
+    (void)attributes;
+    (void)stackSize;
+    if (startAddress == nullptr || creationFlags != 0) {
+        call.log({nullptr, stackSize, "routine", creationFlags}, nullptr,
+                 startAddress == nullptr ? "no start routine" : "creation flags not supported");
+        return nullptr;
+    }
+    sim::Device& device = call.device();
+    const std::uint32_t next_id = static_cast<std::uint32_t>(device.kernel().threads().size()) + 1;
+    sim::SimThread& thread = device.kernel().spawn(
+        "thread " + std::to_string(next_id), [startAddress, parameter] {
+            return static_cast<std::uint32_t>(startAddress(parameter));
+        });
+    if (threadId != nullptr) {
+        *threadId = thread.id();
+    }
+    HANDLE handle = device.open_thread_handle(thread);
+    call.log({nullptr, stackSize, "routine", creationFlags}, sim::hex(reinterpret_cast<std::uintptr_t>(handle)),
+             "started " + thread.name());
+    return handle;
+}
+
+void ExitThread(DWORD exitCode) {
+    {
+        PlatformCall call("ExitThread");
+        call.log({exitCode}, nullptr);
+    }
+    throw sim::ThreadExit{exitCode};
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    PlatformCall call("CloseHandle");
+    const BOOL ok = call.device().close_handle(handle) ? TRUE : FALSE;
+    call.log({sim::hex(reinterpret_cast<std::uintptr_t>(handle))}, ok);
+    return ok;
+}
+
+void Sleep(DWORD milliseconds) {
+    PlatformCall call("Sleep");
+    call.log({milliseconds}, nullptr);
+    sim::Kernel& kernel = call.device().kernel();
+    kernel.block(call.lock(), nullptr, kernel.now() + static_cast<sim::Millis>(milliseconds));
+}
+
+DWORD GetTickCount(void) {
+    PlatformCall call("GetTickCount");
+    const DWORD now = static_cast<DWORD>(call.device().now());
+    call.log(json::array(), now);
+    return now;
+}
+
+// The interlocked operations are atomic on the host too, so that they stay
+// correct when threads run truly in parallel.
+LONG InterlockedIncrement(LPLONG addend) {
+    PlatformCall call("InterlockedIncrement");
+    const LONG result = __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST);
+    call.log(json::array(), result);
+    return result;
+}
+
+LONG InterlockedDecrement(LPLONG addend) {
+    PlatformCall call("InterlockedDecrement");
+    const LONG result = __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST);
+    call.log(json::array(), result);
+    return result;
+}
+
+LONG InterlockedExchange(LPLONG target, LONG value) {
+    PlatformCall call("InterlockedExchange");
+    const LONG previous = __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+    call.log({value}, previous);
+    return previous;
+}
+
+LONG InterlockedCompareExchange(LPLONG destination, LONG exchange, LONG comparand) {
+    PlatformCall call("InterlockedCompareExchange");
+    LONG expected = comparand;
+    __atomic_compare_exchange_n(destination, &expected, exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    call.log({exchange, comparand}, expected);
+    return expected;
+}
+
+namespace {
+sim::Device::SectionState& section_of(PlatformCall& call, LPCRITICAL_SECTION section,
+                                      const char* what) {
+    sim::Device::SectionState* state =
+        section == nullptr ? nullptr : call.device().section(section->simulatorLock);
+    if (state == nullptr) {
+        sim::program_fault(std::string(what) + " on a critical section never initialised");
+    }
+    return *state;
+}
+std::string section_name(const sim::Device::SectionState& s) {
+    return "cs#" + std::to_string(s.serial);
+}
+}  // namespace
+
+void InitializeCriticalSection(LPCRITICAL_SECTION section) {
+    PlatformCall call("InitializeCriticalSection");
+    sim::Device::SectionState* state = call.device().create_section();
+    section->simulatorLock = state;
+    call.log({section_name(*state)}, nullptr);
+}
+
+void DeleteCriticalSection(LPCRITICAL_SECTION section) {
+    PlatformCall call("DeleteCriticalSection");
+    sim::Device::SectionState& state = section_of(call, section, "DeleteCriticalSection");
+    call.log({section_name(state)}, nullptr);
+    call.device().delete_section(section->simulatorLock);
+    section->simulatorLock = nullptr;
+}
+
+void EnterCriticalSection(LPCRITICAL_SECTION section) {
+    PlatformCall call("EnterCriticalSection");
+    sim::Device::SectionState& state = section_of(call, section, "EnterCriticalSection");
+    const sim::SimThread* self = sim::Kernel::current();
+    call.log({section_name(state)}, nullptr);
+    if (state.owner == self) {
+        ++state.depth;
+        return;
+    }
+    while (state.owner != nullptr) {
+        call.device().kernel().block(call.lock(), &state, std::nullopt);
+    }
+    state.owner = self;
+    state.depth = 1;
+}
+
+void LeaveCriticalSection(LPCRITICAL_SECTION section) {
+    PlatformCall call("LeaveCriticalSection");
+    sim::Device::SectionState& state = section_of(call, section, "LeaveCriticalSection");
+    if (state.owner != sim::Kernel::current()) {
+        sim::program_fault("LeaveCriticalSection by a thread that does not own " +
+                           section_name(state));
+    }
+    call.log({section_name(state)}, nullptr);
+    if (--state.depth == 0) {
+        state.owner = nullptr;
+        call.device().kernel().notify(&state);
+    }
+}

@@ -1,0 +1,267 @@
+// Dialogs, windows and the modal message loop.
+#include "simulator/platform_call.h"
+#include "simulator/wince/winapi.h"
+
+using sim::json;
+using sim::PlatformCall;
+
+namespace {
+
+std::string hwnd_name(HWND hwnd) { return sim::hex(reinterpret_cast<std::uintptr_t>(hwnd)); }
+
+const char* message_name(UINT message) {
+    switch (message) {
+        case WM_CLOSE:
+            return "WM_CLOSE";
+        case WM_INITDIALOG:
+            return "WM_INITDIALOG";
+        case WM_COMMAND:
+            return "WM_COMMAND";
+        case WM_LBUTTONDOWN:
+            return "WM_LBUTTONDOWN";
+        case WM_LBUTTONUP:
+            return "WM_LBUTTONUP";
+        case WM_LBUTTONDBLCLK:
+            return "WM_LBUTTONDBLCLK";
+        default:
+            return nullptr;
+    }
+}
+
+json message_json(const sim::Message& m) {
+    const char* name = message_name(m.message);
+    return {{"message", name != nullptr ? json(name) : json(m.message)},
+            {"hwnd", hwnd_name(m.hwnd)},
+            {"wParam", m.wparam},
+            {"lParam", m.lparam}};
+}
+
+// A screen change, told briefly: a dialog by caption and place, a control
+// by id, kind and state. Only the dialog's creation lists its controls.
+void screen_event(sim::Device& device, const char* what, const sim::Window& w) {
+    if (!device.trace().enabled()) {
+        return;
+    }
+    json event = {{"screen", what}};
+    if (w.kind == sim::ControlKind::Dialog) {
+        event["hwnd"] = hwnd_name(w.hwnd());
+        event["caption"] = sim::narrow(w.text);
+        event["rect"] = {w.rect.left, w.rect.top, w.rect.width, w.rect.height};
+        event["full_screen"] = w.rect.left == 0 && w.rect.top == sim::kNavBarHeight &&
+                               w.rect.width == sim::kScreenWidth &&
+                               w.rect.height == sim::kScreenHeight - sim::kNavBarHeight;
+        event["visible"] = w.visible;
+        if (std::string(what) == "dialog-created") {
+            json controls = json::array();
+            for (const sim::Window* c : w.children) {
+                json jc = {{"id", c->id}, {"kind", sim::to_string(c->kind)}};
+                if (c->icon_resource) {
+                    jc["icon"] = *c->icon_resource;
+                } else {
+                    jc["text"] = sim::narrow(c->text);
+                }
+                controls.push_back(jc);
+            }
+            event["controls"] = controls;
+        }
+    } else {
+        event["id"] = w.id;
+        event["kind"] = sim::to_string(w.kind);
+        event["text"] = sim::narrow(w.text);
+        if (w.kind == sim::ControlKind::CheckBox || w.kind == sim::ControlKind::AutoCheckBox) {
+            event["checked"] = w.check == BST_CHECKED;
+        }
+    }
+    device.emit(std::move(event));
+}
+
+// Calls the dialog procedure (program code) without the device lock.
+BOOL call_dialog_proc(PlatformCall& call, HWND hwnd, DLGPROC proc, UINT message, WPARAM wparam,
+                      LPARAM lparam) {
+    return call.outside([&] { return proc(hwnd, message, wparam, lparam); });
+}
+
+// A message for the dialog itself: its procedure first, then what the
+// dialog manager does by default for what the procedure left alone.
+void dialog_message(PlatformCall& call, HWND hwnd, const sim::Message& m) {
+    sim::Window* dialog = call.device().windows().find(hwnd);
+    if (dialog == nullptr) {
+        return;
+    }
+    const BOOL handled = call_dialog_proc(call, hwnd, dialog->proc, m.message, m.wparam, m.lparam);
+    if (!handled && m.message == WM_CLOSE) {
+        // An unhandled close request is a press of the Cancel button.
+        call.device().post_message(hwnd, WM_COMMAND, IDCANCEL, 0);
+    }
+}
+
+// A message for a control: buttons act on the release of a click, and tell
+// their dialog with WM_COMMAND / BN_CLICKED.
+void control_message(PlatformCall& call, sim::Window& control, const sim::Message& m) {
+    if (m.message != WM_LBUTTONUP || control.parent == nullptr) {
+        return;
+    }
+    switch (control.kind) {
+        case sim::ControlKind::AutoCheckBox:
+            control.check = control.check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+            screen_event(call.device(), "check-box-toggled", control);
+            break;
+        case sim::ControlKind::PushButton:
+        case sim::ControlKind::CheckBox:
+            break;
+        default:
+            return;
+    }
+    const HWND dialog = control.parent->hwnd();
+    const WPARAM wparam = static_cast<WPARAM>(static_cast<WORD>(control.id)) |
+                          (static_cast<WPARAM>(BN_CLICKED) << 16);
+    sim::Message command{dialog, WM_COMMAND, wparam, reinterpret_cast<LPARAM>(control.hwnd())};
+    if (call.tracing()) {
+        call.device().emit({{"dispatch", message_json(command)}});
+    }
+    dialog_message(call, dialog, command);
+}
+
+}  // namespace
+
+int DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialogTemplate, HWND owner,
+                            DLGPROC dialogProc, LPARAM initParam) {
+    PlatformCall call("DialogBoxIndirectParamW");
+    (void)instance;
+    sim::Device& device = call.device();
+    json args = {"instance", dialogTemplate == nullptr ? "NULL" : "template",
+                 owner == nullptr ? "NULL" : hwnd_name(owner), "dialog procedure", initParam};
+
+    const sim::ResourceEntry* entry = device.module().entry_at(dialogTemplate);
+    if (dialogTemplate == nullptr || entry == nullptr || dialogProc == nullptr) {
+        call.log(std::move(args), -1,
+                 dialogProc == nullptr ? "no dialog procedure" : "no dialog template");
+        return -1;
+    }
+    auto parsed = sim::parse_dialog_template(entry->data);
+    if (!parsed.ok()) {
+        call.log(std::move(args), -1, "corrupt dialog template: " + parsed.error().describe());
+        return -1;
+    }
+    const sim::SimThread* self = sim::Kernel::current();
+    sim::Window& created = device.windows().create_dialog(parsed.value(), self, dialogProc);
+    const HWND hwnd = created.hwnd();
+    call.log(args, "running", "dialog " + hwnd_name(hwnd) + " created");
+    screen_event(device, "dialog-created", created);
+
+    call_dialog_proc(call, hwnd, dialogProc, WM_INITDIALOG, 0, initParam);
+
+    // A modal dialog is shown once initialised, unless it already ended.
+    if (sim::Window* dialog = device.windows().find(hwnd); dialog != nullptr && !dialog->ending) {
+        dialog->visible = true;
+        device.windows().set_foreground(dialog);
+        screen_event(device, "dialog-shown", *dialog);
+    }
+
+    auto& queue = device.windows().queue(self);
+    for (;;) {
+        sim::Window* dialog = device.windows().find(hwnd);
+        if (dialog == nullptr || dialog->ending) {
+            break;
+        }
+        while (queue.empty()) {
+            device.kernel().block(call.lock(), &queue, std::nullopt);
+        }
+        const sim::Message m = queue.front();
+        queue.pop_front();
+        if (call.tracing()) {
+            device.emit({{"dispatch", message_json(m)}});
+        }
+        if (m.hwnd == hwnd) {
+            dialog_message(call, hwnd, m);
+        } else if (sim::Window* control = device.windows().find(m.hwnd)) {
+            control_message(call, *control, m);
+        }
+    }
+
+    int result = -1;
+    if (sim::Window* dialog = device.windows().find(hwnd)) {
+        result = dialog->result;
+        screen_event(device, "dialog-destroyed", *dialog);
+        device.windows().destroy(*dialog);
+    }
+    call.log(std::move(args), result, "dialog ended");
+    return result;
+}
+
+BOOL EndDialog(HWND dialog, int result) {
+    PlatformCall call("EndDialog");
+    sim::Window* w = call.device().windows().find(dialog);
+    BOOL ok = FALSE;
+    if (w != nullptr && w->kind == sim::ControlKind::Dialog) {
+        w->ending = true;
+        w->result = result;
+        ok = TRUE;
+    }
+    call.log({hwnd_name(dialog), result}, ok);
+    return ok;
+}
+
+BOOL ShowWindow(HWND window, int command) {
+    PlatformCall call("ShowWindow");
+    sim::Device& device = call.device();
+    sim::Window* w = device.windows().find(window);
+    BOOL was_visible = FALSE;
+    std::string note;
+    if (w == nullptr) {
+        note = "no such window";
+    } else if (command != SW_HIDE && command != SW_SHOW) {
+        note = "only SW_HIDE and SW_SHOW are supported";
+        was_visible = w->visible ? TRUE : FALSE;
+    } else {
+        was_visible = w->visible ? TRUE : FALSE;
+        w->visible = command == SW_SHOW;
+        if (!w->visible && device.windows().foreground() == w) {
+            device.windows().set_foreground(nullptr);
+        }
+        if (static_cast<bool>(was_visible) != w->visible) {
+            screen_event(device, w->visible ? "window-shown" : "window-hidden", *w);
+        }
+    }
+    call.log({hwnd_name(window), command == SW_HIDE ? "SW_HIDE" : command == SW_SHOW ? "SW_SHOW" : "other"},
+             was_visible, note);
+    return was_visible;
+}
+
+BOOL SetForegroundWindow(HWND window) {
+    PlatformCall call("SetForegroundWindow");
+    sim::Window* w = call.device().windows().find(window);
+    if (w != nullptr) {
+        call.device().windows().set_foreground(w);
+    }
+    call.log({hwnd_name(window)}, w != nullptr ? TRUE : FALSE);
+    return w != nullptr ? TRUE : FALSE;
+}
+
+LRESULT SendDlgItemMessageW(HWND dialog, int itemId, UINT message, WPARAM wParam, LPARAM lParam) {
+    PlatformCall call("SendDlgItemMessageW");
+    sim::Device& device = call.device();
+    sim::Window* d = device.windows().find(dialog);
+    sim::Window* item = d == nullptr ? nullptr : device.windows().child(*d, itemId);
+    LRESULT result = 0;
+    std::string note;
+    if (item == nullptr) {
+        note = "no such control";
+    } else if (message == BM_GETCHECK) {
+        result = item->check;
+    } else if (message == BM_SETCHECK) {
+        item->check = wParam == BST_CHECKED ? BST_CHECKED : BST_UNCHECKED;
+        screen_event(device, "check-box-set", *item);
+    } else {
+        note = "message not supported by the simulator";
+    }
+    const char* name = message == BM_GETCHECK ? "BM_GETCHECK" : message == BM_SETCHECK ? "BM_SETCHECK" : nullptr;
+    call.log({hwnd_name(dialog), itemId, name != nullptr ? json(name) : json(message), wParam, lParam},
+             result, note);
+    return result;
+}
+
+void InitCommonControls(void) {
+    PlatformCall call("InitCommonControls");
+    call.log(json::array(), nullptr);
+}

@@ -1,0 +1,134 @@
+#include "simulator/wince/memory.h"
+
+#include <sys/mman.h>
+
+
+namespace sim {
+
+namespace {
+std::size_t round_to_pages(std::size_t n) {
+    return (n + VirtualMemory::kPageSize - 1) / VirtualMemory::kPageSize * VirtualMemory::kPageSize;
+}
+}  // namespace
+
+VirtualMemory::~VirtualMemory() {
+    for (const auto& [base, range] : ranges_) {
+        munmap(reinterpret_cast<void*>(base), range.size);
+    }
+}
+
+void* VirtualMemory::reserve(std::uint32_t size, std::string& error) {
+    if (fail_reservations_ > 0) {
+        --fail_reservations_;
+        error = "reservation failed (failure point)";
+        return nullptr;
+    }
+    if (size == 0) {
+        error = "zero-size reservation";
+        return nullptr;
+    }
+    const std::size_t bytes = round_to_pages(size);
+    void* p = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) {
+        error = "host address space exhausted";
+        return nullptr;
+    }
+    ranges_[reinterpret_cast<std::uintptr_t>(p)] = Range{bytes, next_serial_++, std::nullopt, 0};
+    return p;
+}
+
+const std::pair<const std::uintptr_t, VirtualMemory::Range>* VirtualMemory::range_containing(
+    const void* p) const {
+    const auto address = reinterpret_cast<std::uintptr_t>(p);
+    auto it = ranges_.upper_bound(address);
+    if (it == ranges_.begin()) {
+        return nullptr;
+    }
+    --it;
+    if (address >= it->first + it->second.size) {
+        return nullptr;
+    }
+    return &*it;
+}
+
+std::string VirtualMemory::map_physical(void* dest, std::uint64_t physical, std::uint32_t size,
+                                        std::uint32_t access) {
+    if (fail_mappings_ > 0) {
+        --fail_mappings_;
+        return "mapping failed (failure point)";
+    }
+    if (dest == nullptr) {
+        return "no destination range";
+    }
+    auto found = ranges_.find(reinterpret_cast<std::uintptr_t>(dest));
+    if (found == ranges_.end()) {
+        return "destination is not the start of a reserved range";
+    }
+    Range& range = found->second;
+    if (size == 0 || size > range.size) {
+        return "size does not fit the reserved range";
+    }
+    if (physical % kPageSize != 0) {
+        return "physical address is not page aligned";
+    }
+    auto page = physical_.find(physical);
+    if (page == physical_.end()) {
+        return "no device at this physical address";
+    }
+    if (size > page->second.size) {
+        return "size runs past the device's memory";
+    }
+    int prot = 0;
+    if (access == 0x02) {
+        prot = PROT_READ;
+    } else if (access == 0x04) {
+        prot = PROT_READ | PROT_WRITE;
+    } else {
+        return "protection must be PAGE_READONLY or PAGE_READWRITE";
+    }
+    const std::size_t bytes = round_to_pages(size);
+    void* p = mmap(dest, bytes, prot, MAP_SHARED | MAP_FIXED, page->second.fd, 0);
+    if (p == MAP_FAILED) {
+        return "host mapping failed";
+    }
+    range.mapping = Translation{physical, prot == (PROT_READ | PROT_WRITE)};
+    range.mapped_bytes = bytes;
+    return {};
+}
+
+bool VirtualMemory::release(void* base) {
+    auto found = ranges_.find(reinterpret_cast<std::uintptr_t>(base));
+    if (found == ranges_.end()) {
+        return false;
+    }
+    munmap(base, found->second.size);
+    ranges_.erase(found);
+    return true;
+}
+
+std::optional<VirtualMemory::Translation> VirtualMemory::translate(const void* p) const {
+    const auto* entry = range_containing(p);
+    if (entry == nullptr || !entry->second.mapping) {
+        return std::nullopt;
+    }
+    const auto offset = reinterpret_cast<std::uintptr_t>(p) - entry->first;
+    if (offset >= entry->second.mapped_bytes) {
+        return std::nullopt;
+    }
+    return Translation{entry->second.mapping->physical + offset, entry->second.mapping->writable};
+}
+
+std::string VirtualMemory::name_of(const void* p) const {
+    if (p == nullptr) {
+        return "NULL";
+    }
+    const auto* entry = range_containing(p);
+    if (entry == nullptr) {
+        return "unreserved";
+    }
+    const auto offset = reinterpret_cast<std::uintptr_t>(p) - entry->first;
+    std::string name = "range#" + std::to_string(entry->second.serial);
+    return offset == 0 ? name : name + "+" + std::to_string(offset);
+}
+
+}  // namespace sim

@@ -1,0 +1,83 @@
+// Virtual memory of the simulated device: reservations, physical mappings
+// and their release, with real host mappings underneath.
+//
+// A reservation is a host page with no access. Mapping a device's physical
+// page into it maps that device's shared memory object over it with the
+// protection asked for, so a load through it reads the device register and
+// a store through a read-only mapping faults, as on the device.
+#ifndef CORVANE_SIMULATOR_WINCE_MEMORY_H
+#define CORVANE_SIMULATOR_WINCE_MEMORY_H
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace sim {
+
+// A device page that can be mapped: its physical address and the shared
+// memory object that holds it.
+struct PhysicalPage {
+    std::uint64_t base = 0;
+    std::size_t size = 0;
+    int fd = -1;
+};
+
+class VirtualMemory {
+public:
+    static constexpr std::size_t kPageSize = 4096;
+
+    VirtualMemory() = default;
+    ~VirtualMemory();
+    VirtualMemory(const VirtualMemory&) = delete;
+    VirtualMemory& operator=(const VirtualMemory&) = delete;
+
+    void add_physical_page(PhysicalPage page) { physical_[page.base] = page; }
+
+    // A reserved, inaccessible range of at least `size` bytes, or nullptr.
+    void* reserve(std::uint32_t size, std::string& error);
+    // Maps `size` bytes of physical memory at `physical` over `dest` with
+    // `access` (PAGE_READONLY or PAGE_READWRITE). Empty string on success,
+    // else why it failed.
+    std::string map_physical(void* dest, std::uint64_t physical, std::uint32_t size,
+                             std::uint32_t access);
+    bool release(void* base);
+
+    struct Translation {
+        std::uint64_t physical;
+        bool writable;
+    };
+    // The physical address mapped at `p`, if any.
+    std::optional<Translation> translate(const void* p) const;
+
+    // A short stable name for a reservation ("range#3"), for traces.
+    std::string name_of(const void* p) const;
+
+    std::size_t outstanding() const { return ranges_.size(); }
+    std::uint64_t reservations_made() const { return next_serial_ - 1; }
+
+    // Failure points: the next n reservations, or the next n mappings, fail.
+    void fail_next_reservations(int n) { fail_reservations_ = n; }
+    void fail_next_mappings(int n) { fail_mappings_ = n; }
+    int failing_reservations() const { return fail_reservations_; }
+    int failing_mappings() const { return fail_mappings_; }
+
+private:
+    struct Range {
+        std::size_t size = 0;
+        std::uint64_t serial = 0;
+        std::optional<Translation> mapping;  // at the range's start
+        std::size_t mapped_bytes = 0;
+    };
+    const std::pair<const std::uintptr_t, Range>* range_containing(const void* p) const;
+
+    std::map<std::uintptr_t, Range> ranges_;
+    std::map<std::uint64_t, PhysicalPage> physical_;
+    std::uint64_t next_serial_ = 1;
+    int fail_reservations_ = 0;
+    int fail_mappings_ = 0;
+};
+
+}  // namespace sim
+
+#endif
