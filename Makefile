@@ -1,0 +1,43 @@
+# The two commands of the README:
+#   make run    builds Corvane and runs it on the simulated Pocket PC
+#   make test   builds everything and runs every test
+# Both install what is missing first (scripts/install-deps.sh).
+
+SHELL := /bin/bash
+.PHONY: run test build deps deps-build test-dev test-asan test-tsan format clean
+
+deps:
+	scripts/install-deps.sh
+
+deps-build:
+	scripts/install-deps.sh --build
+
+build: deps-build
+	cmake --preset dev
+	cmake --build --preset dev
+
+run: build
+	./build/dev/corvane-sim --script examples/tour.scn
+
+test: deps test-dev test-asan test-tsan
+
+test-dev:
+	cmake --preset dev
+	cmake --build --preset dev
+	ctest --preset dev
+
+test-asan:
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan -L sanitize
+
+test-tsan:
+	cmake --preset tsan
+	cmake --build --preset tsan
+	ctest --preset tsan -L sanitize
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build
