@@ -142,8 +142,8 @@ Window& WindowManager::create_dialog(const DialogTemplate& t, const SimThread* t
         c->style = item.style;
         c->ex_style = item.ex_style;
         c->id = static_cast<std::int16_t>(item.id);
-        c->rect = Rect{dialog->rect.left + dlu_to_px_x(item.x), dialog->rect.top + dlu_to_px_y(item.y),
-                       dlu_to_px_x(item.cx), dlu_to_px_y(item.cy)};
+        c->rect = Rect{dlu_to_px_x(item.x), dlu_to_px_y(item.y), dlu_to_px_x(item.cx),
+                       dlu_to_px_y(item.cy)};
         if (item.title.ordinal) {
             c->icon_resource = *item.title.ordinal;
         } else {

@@ -54,7 +54,7 @@ struct Window {
     std::uint32_t style = 0;
     std::uint32_t ex_style = 0;
     int id = 0;
-    Rect rect;  // screen pixels
+    Rect rect;  // a dialog: screen pixels; a control: pixels within its dialog
     std::u16string text;
     std::optional<std::uint16_t> icon_resource;  // a static icon's image
     char alignment = 'l';                        // static text: l, c or r
