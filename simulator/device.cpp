@@ -384,6 +384,20 @@ bool Device::double_tap_tray() {
     return after_input(on_screen);
 }
 
+bool Device::post_to_program(UINT message, WPARAM wparam, LPARAM lparam) {
+    bool delivered = false;
+    {
+        Lock lock(kernel_.mutex());
+        auto windows = windows_.top_level();
+        if (!windows.empty()) {
+            delivered = post_message(windows.front()->hwnd(), message, wparam, lparam);
+        }
+        emit({{"input", "post"}, {"message", message}, {"wParam", wparam}, {"lParam", lparam},
+              {"delivered", delivered}});
+    }
+    return after_input(delivered);
+}
+
 // --- The world around ------------------------------------------------------------
 
 namespace {

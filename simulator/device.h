@@ -128,6 +128,8 @@ public:
     bool request_close();       // the system asks the program to close
     bool tap_tray();            // one touch on the (first) tray icon
     bool double_tap_tray();     // two quick touches
+    // Another program posts a message to the program's window.
+    bool post_to_program(UINT message, WPARAM wparam, LPARAM lparam);
 
     // The world around the program.
     void power_cycle();

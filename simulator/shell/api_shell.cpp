@@ -58,7 +58,9 @@ BOOL SHInitDialog(PSHINITDLGINFO info) {
     if (info->dwFlags & SHIDIF_SIPDOWN) {
         device.shell().input_panel_up = false;
     }
-    call.log({{{"dwMask", info->dwMask}, {"hDlg", hwnd_name(info->hDlg)}, {"dwFlags", info->dwFlags}}},
+    call.log(json::array({json{{"dwMask", info->dwMask},
+                               {"hDlg", hwnd_name(info->hDlg)},
+                               {"dwFlags", info->dwFlags}}}),
              TRUE);
     return TRUE;
 }
@@ -167,7 +169,7 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
                  {"clsid", sim::clsid_string(data->clsid)},
                  {"pszTitle", sim::narrow(bubble.title)},
                  {"pszHTML", sim::narrow(bubble.html)}};
-    call.log({args}, ERROR_SUCCESS, note);
+    call.log(json::array({args}), ERROR_SUCCESS, note);
     device.emit({{"screen", "bubble-shown"}, {"bubble", bubble_json(bubble)}});
     return ERROR_SUCCESS;
 }

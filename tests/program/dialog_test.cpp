@@ -1,0 +1,123 @@
+// Start-up and the settings dialog, driven as a user and the system would.
+#include <gtest/gtest.h>
+
+#include "resources/resource.h"
+#include "shell/tray.h"
+#include "tests/support/test_device.h"
+
+namespace {
+
+using corvane_test::CorvaneDevice;
+using sim::json;
+
+TEST(StartUp, AFreshStartShowsTheDialogAndLeavesTheClockAlone) {
+    CorvaneDevice device;
+    device->start();
+    const json app = device.app();
+    EXPECT_EQ(app["speedMode"], 1);
+    EXPECT_EQ(app["dialogVisible"], 1);
+    EXPECT_EQ(app["targetClockConfig"], 0x241);
+    EXPECT_EQ(app["allow100"], 0);
+    EXPECT_EQ(app["showNotifications"], 0);
+    EXPECT_EQ(app["pendingNotifications"], 0);
+
+    const json screen = device.screen();
+    EXPECT_EQ(screen["nav_bar"]["caption"], "Corvane");
+    EXPECT_TRUE(screen["nav_bar"]["ok_button"]);
+    EXPECT_TRUE(screen["dialog"]["visible"]);
+    EXPECT_EQ(screen["dialog"]["rect"], json({0, 26, 240, 294}));  // full screen
+    EXPECT_FALSE(screen["input_panel_up"]);
+    EXPECT_TRUE(screen["tray"].empty());
+
+    // Nothing reaches for the clock until OK or Quit.
+    device->wait(60000);
+    EXPECT_TRUE(device.calls("VirtualAlloc").empty());
+    EXPECT_TRUE(device.calls("mcr").empty());
+    EXPECT_EQ(device.clock_history().size(), 1u);  // the reset only
+    EXPECT_EQ(device.hardware()["cccr"], "0x121");
+}
+
+TEST(StartUp, AMissingTemplateEndsTheProgramAtOnceWithExitCodeZero) {
+    sim::DeviceOptions options = sim::corvane_device_options();
+    std::erase_if(options.resources, [](const sim::ResourceEntry& e) {
+        return e.type == sim::ResId::number(sim::rt::kDialog);
+    });
+    CorvaneDevice device(std::move(options));
+    device->start();
+    EXPECT_EQ(device->program_state(), sim::ProgramState::Ended);
+    EXPECT_EQ(device->exit_code(), 0);
+    EXPECT_TRUE(device.screen()["dialog"].is_null());
+    EXPECT_EQ(device.calls("DialogBoxIndirectParamW").at(0)["ret"], -1);
+}
+
+TEST(StartUp, ACorruptTemplateIsReportedAndEndsTheProgramCleanly) {
+    sim::DeviceOptions options = sim::corvane_device_options();
+    for (auto& e : options.resources) {
+        if (e.type == sim::ResId::number(sim::rt::kDialog)) {
+            e.data.resize(e.data.size() / 2);
+        }
+    }
+    CorvaneDevice device(std::move(options));
+    device->start();
+    EXPECT_EQ(device->exit_code(), 0);
+    const json call = device.calls("DialogBoxIndirectParamW").at(0);
+    EXPECT_EQ(call["ret"], -1);
+    EXPECT_NE(call["note"].get<std::string>().find("corrupt dialog template"), std::string::npos);
+}
+
+TEST(CheckBoxes, EachClickMirrorsTheControlIntoTheStateRecord) {
+    CorvaneDevice device;
+    device->start();
+    for (auto [id, field] : {std::pair{IDC_ALLOW_100, "allow100"},
+                             std::pair{IDC_SHOW_NOTIFICATION, "showNotifications"}}) {
+        const json before = device.app();
+        ASSERT_TRUE(device->click_control(id));
+        EXPECT_EQ(device.app()[field], 1) << field;
+        ASSERT_TRUE(device->click_control(id));
+        EXPECT_EQ(device.app(), before) << "two clicks leave " << field << " as it was";
+    }
+    // Each click asked the control for its state.
+    EXPECT_EQ(device.calls("SendDlgItemMessageW").size(), 4u);
+}
+
+TEST(Commands, UnknownCommandsAndMessagesChangeNothing) {
+    CorvaneDevice device;
+    device->start();
+    ASSERT_TRUE(device->click_control(IDC_ALLOW_100));
+    const json before = device.snapshot();
+    for (WPARAM id : {0u, 3u, 999u, 1006u, 1011u, 0x10000u | (IDC_ALLOW_100 + 1)}) {
+        EXPECT_TRUE(device->post_to_program(WM_COMMAND, id, 0));
+    }
+    EXPECT_TRUE(device->post_to_program(WM_USER + 7, 1, 2));
+    EXPECT_TRUE(device->post_to_program(WM_LBUTTONDOWN, 0, 0));
+    // The tray's message while no icon exists, and for another icon id.
+    EXPECT_TRUE(device->post_to_program(WM_TRAY_CALLBACK, TRAY_ICON_ID + 1, WM_LBUTTONDOWN));
+    json after = device.snapshot();
+    after["t"] = before["t"];
+    EXPECT_EQ(after, before);
+}
+
+TEST(Commands, TheNotificationCodeOfACommandIsNotExamined) {
+    CorvaneDevice device;
+    device->start();
+    // A command whose high word is not BN_CLICKED still reaches its handler.
+    device->post_to_program(WM_COMMAND, (5u << 16) | IDC_SHOW_NOTIFICATION, 0);
+    EXPECT_EQ(device.app()["showNotifications"], 0);  // the box itself is still clear
+    device->post_to_program(WM_COMMAND, (5u << 16) | IDOK, 0);
+    EXPECT_FALSE(device.screen()["dialog"]["visible"]);
+}
+
+TEST(Close, ACloseRequestOnTheDialogEndsTheProgramWithTheClockUnchanged) {
+    CorvaneDevice device;
+    device->start();
+    ASSERT_TRUE(device->request_close());
+    EXPECT_EQ(device->program_state(), sim::ProgramState::Ended);
+    EXPECT_EQ(device->exit_code(), 0);
+    EXPECT_EQ(device.hardware()["cccr"], "0x121");
+    EXPECT_TRUE(device.calls("VirtualAlloc").empty());
+    // The ended program's window is gone; input finds nothing to touch.
+    EXPECT_FALSE(device->press_ok());
+    EXPECT_FALSE(device->request_close());
+}
+
+}  // namespace

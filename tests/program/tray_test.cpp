@@ -1,0 +1,238 @@
+// The tray icon, the tray commands, the shell's tray and bubbles, and the
+// clock monitor's pass as seen in the platform calls it makes.
+#include <gtest/gtest.h>
+
+#include "app/app_state.h"
+#include "clock/speed_table.h"
+#include "resources/resource.h"
+#include "shell/tray.h"
+#include "tests/support/test_device.h"
+
+namespace {
+
+using corvane_test::CorvaneDevice;
+using corvane_test::run_as_program;
+using sim::json;
+
+// The tray calls as (message, icon, tip).
+std::vector<std::tuple<std::string, int, std::string>> tray_calls(CorvaneDevice& device) {
+    std::vector<std::tuple<std::string, int, std::string>> out;
+    for (const json& call : device.calls("Shell_NotifyIcon")) {
+        const json& record = call["args"][1];
+        out.emplace_back(call["args"][0], record["icon"].is_null() ? 0 : record["icon"].get<int>(),
+                         record["tip"]);
+    }
+    return out;
+}
+
+TEST(Tray, EveryPathUsesItsIconAndTip) {
+    CorvaneDevice device;
+    device->start();
+    device->click_control(IDC_ALLOW_100);
+    device->press_ok();   // add at 400
+    device->tap_tray();   // to 498
+    device->tap_tray();   // to 100: "Turbo On"
+    device->double_tap_tray();  // first touch: to 400; then delete at 400
+    device->press_ok();   // add at 400
+    device->tap_tray();   // to 498
+    device->double_tap_tray();  // to 100, delete at 100: "Turbo Off"
+    device->press_ok();   // add at 100: "Turbo Off"
+    device->request_close();  // delete at 100 before ending
+    using T = std::tuple<std::string, int, std::string>;
+    EXPECT_EQ(tray_calls(device),
+              (std::vector<T>{{"NIM_ADD", IDI_TRAY_400, "Turbo On"},
+                              {"NIM_MODIFY", IDI_TRAY_498, "Turbo On"},
+                              {"NIM_MODIFY", IDI_TRAY_100, "Turbo On"},
+                              {"NIM_MODIFY", IDI_TRAY_400, "Turbo On"},
+                              {"NIM_DELETE", IDI_TRAY_400, "Turbo On"},
+                              {"NIM_ADD", IDI_TRAY_400, "Turbo On"},
+                              {"NIM_MODIFY", IDI_TRAY_498, "Turbo On"},
+                              {"NIM_MODIFY", IDI_TRAY_100, "Turbo On"},
+                              {"NIM_DELETE", IDI_TRAY_100, "Turbo Off"},
+                              {"NIM_ADD", IDI_TRAY_100, "Turbo Off"},
+                              {"NIM_DELETE", IDI_TRAY_100, "Turbo Off"}}));
+    for (const json& call : device.calls("Shell_NotifyIcon")) {
+        EXPECT_EQ(call["ret"], 1) << call.dump();
+    }
+    EXPECT_TRUE(device.screen()["tray"].empty());
+    EXPECT_EQ(device->exit_code(), 0);
+}
+
+TEST(Tray, TheRecordCarriesTheDialogTheIdAndTheCallback) {
+    CorvaneDevice device(run_as_program([&] {
+        AppState.instance = sim::Module::instance();
+        HWND owner = reinterpret_cast<HWND>(std::uintptr_t{0x1234});
+        TrayIconAdd(owner, TRAY_ICON_ID, LoadIconW(AppState.instance, MAKEINTRESOURCE(109)),
+                    TEXT("a tip longer than the record's room, which has sixty-four characters "
+                         "including the terminator"));
+    }));
+    device->start();
+    device->inspect([&](sim::Device& d) {
+        ASSERT_EQ(d.shell().tray.size(), 1u);
+        const sim::TrayIcon& icon = d.shell().tray[0];
+        EXPECT_EQ(icon.owner, reinterpret_cast<HWND>(std::uintptr_t{0x1234}));
+        EXPECT_EQ(icon.id, 5000u);
+        EXPECT_EQ(icon.flags, 7u);  // message, icon, tip
+        EXPECT_EQ(icon.callback_message, 3025u);
+        EXPECT_EQ(icon.tip.size(), 63u);
+        EXPECT_EQ(d.icon(icon.icon)->resource, 109);
+    });
+}
+
+TEST(Tray, ATapAt100WithoutPermissionChangesNothing) {
+    CorvaneDevice device(run_as_program([] {
+        AppState.instance = sim::Module::instance();
+        InitializeCriticalSection(&AppState.clockLock);
+        AppState.speedMode = SPEED_MODE_100;
+        AppState.allow100 = 0;
+        AppState.targetClockConfig = CLOCK_CCCR_100;
+        OnTrayCallback(nullptr, TRAY_ICON_ID, WM_LBUTTONDOWN);
+    }));
+    device->start();
+    EXPECT_EQ(device.app()["speedMode"], 0);
+    EXPECT_EQ(device.app()["targetClockConfig"], 0x121);
+    EXPECT_TRUE(device.calls("Shell_NotifyIcon").empty());
+    EXPECT_TRUE(device.calls("VirtualAlloc").empty());
+}
+
+// --- The shell's side ------------------------------------------------------------
+
+TEST(ShellTray, RecordsOfTheWrongSizeAndMismatchedVerbsAreRefused) {
+    std::vector<BOOL> results;
+    CorvaneDevice device(run_as_program([&] {
+        NOTIFYICONDATA record{};
+        record.cbSize = 152;  // the device's size is not the host's
+        record.hWnd = reinterpret_cast<HWND>(std::uintptr_t{0x10});
+        record.uID = 1;
+        record.uFlags = NIF_TIP;
+        results.push_back(Shell_NotifyIcon(NIM_ADD, &record));
+        record.cbSize = sizeof(record);
+        results.push_back(Shell_NotifyIcon(NIM_MODIFY, &record));  // nothing to modify
+        results.push_back(Shell_NotifyIcon(NIM_ADD, &record));
+        results.push_back(Shell_NotifyIcon(NIM_ADD, &record));  // already there
+        record.uID = 2;
+        results.push_back(Shell_NotifyIcon(NIM_DELETE, &record));  // another id
+        record.uID = 1;
+        results.push_back(Shell_NotifyIcon(NIM_DELETE, &record));
+        results.push_back(Shell_NotifyIcon(NIM_DELETE, &record));
+    }));
+    device->start();
+    if (sizeof(NOTIFYICONDATA) == 152) {
+        GTEST_SKIP() << "host record size equals the device's";
+    }
+    EXPECT_EQ(results, (std::vector<BOOL>{FALSE, FALSE, TRUE, FALSE, FALSE, TRUE, FALSE}));
+    EXPECT_TRUE(device.screen()["tray"].empty());
+}
+
+TEST(ShellTray, TouchesArriveAsTheCallbackMessage) {
+    CorvaneDevice device;
+    device->start();
+    device->press_ok();
+    device.clear_events();
+    device->tap_tray();
+    device->double_tap_tray();
+    std::vector<json> lparams;
+    for (const json& e : device.events()) {
+        if (e.contains("dispatch") && e["dispatch"]["message"] == 3025) {
+            EXPECT_EQ(e["dispatch"]["wParam"], 5000);
+            lparams.push_back(e["dispatch"]["lParam"]);
+        }
+    }
+    EXPECT_EQ(lparams, (std::vector<json>{513, 514, 513, 514, 515, 514}));
+}
+
+TEST(ShellBubbles, ABubbleIsOpenForItsDurationThenKeptCollapsedUntilRemoved) {
+    CorvaneDevice device;
+    device->start();
+    device->click_control(IDC_SHOW_NOTIFICATION);
+    device->press_ok();  // the monitor's first pass programs 400 MHz: a bubble
+    ASSERT_EQ(device.screen()["bubbles"].size(), 1u);
+    EXPECT_TRUE(device.screen()["bubbles"][0]["open"]);
+    device->wait(3999);
+    EXPECT_TRUE(device.screen()["bubbles"][0]["open"]);
+    device->wait(1);
+    EXPECT_FALSE(device.screen()["bubbles"][0]["open"]);
+    device->wait(1999);
+    EXPECT_EQ(device.screen()["bubbles"].size(), 1u);
+    device->wait(1);  // the monitor's next pass retires it
+    EXPECT_TRUE(device.screen()["bubbles"].empty());
+}
+
+TEST(ShellBubbles, RecordsOfTheWrongSizeAreRefusedAndTheSameIdReplaces) {
+    std::vector<LRESULT> results;
+    CorvaneDevice device(run_as_program([&] {
+        SHNOTIFICATIONDATA record{};
+        record.cbStruct = 56;  // the device's size is not the host's
+        record.dwID = 4711;
+        record.npPriority = SHNP_INFORM;
+        record.csDuration = 4;
+        record.pszHTML = TEXT("one");
+        results.push_back(SHNotificationAdd(&record));
+        record.cbStruct = sizeof(record);
+        results.push_back(SHNotificationAdd(&record));
+        record.pszHTML = TEXT("two");
+        results.push_back(SHNotificationAdd(&record));
+        results.push_back(SHNotificationRemove(&record.clsid, 4712));
+    }));
+    device->start();
+    ASSERT_NE(sizeof(SHNOTIFICATIONDATA), 56u);
+    EXPECT_EQ(results, (std::vector<LRESULT>{E_INVALIDARG, ERROR_SUCCESS, ERROR_SUCCESS,
+                                             E_INVALIDARG}));
+    const json bubbles = device.screen()["bubbles"];
+    ASSERT_EQ(bubbles.size(), 1u);
+    EXPECT_EQ(bubbles[0]["text"], "two");
+}
+
+// --- The monitor's pass ------------------------------------------------------------
+
+// The calls a monitor thread makes, pass by pass (each pass ends at Sleep).
+std::vector<std::vector<std::string>> monitor_passes(CorvaneDevice& device) {
+    std::vector<std::vector<std::string>> passes(1);
+    for (const json& e : device.events()) {
+        if (e.contains("call") && e.value("thread", "") != "ui") {
+            passes.back().push_back(e["call"]);
+            if (e["call"] == "Sleep") {
+                passes.emplace_back();
+            }
+        }
+    }
+    passes.pop_back();
+    return passes;
+}
+
+TEST(Monitor, ASteadyPassOnlyReadsTheClockAndSleeps) {
+    CorvaneDevice device;
+    device->start();
+    device->press_ok();
+    device.clear_events();
+    device->wait(6000 * 3);
+    const std::vector<std::string> steady = {
+        "EnterCriticalSection", "VirtualAlloc", "VirtualCopy",          "READ_REGISTER_ULONG",
+        "VirtualFree",          "mrc",          "LeaveCriticalSection", "Sleep"};
+    const auto passes = monitor_passes(device);
+    ASSERT_EQ(passes.size(), 3u);
+    for (const auto& pass : passes) {
+        EXPECT_EQ(pass, steady);
+    }
+}
+
+TEST(Monitor, AReprogrammingPassNeitherRetiresNorEnds) {
+    CorvaneDevice device;
+    device->start();
+    device->click_control(IDC_SHOW_NOTIFICATION);
+    device->press_ok();
+    device->double_tap_tray();  // dialog back, two bubbles pending (OK's pass, the first touch)
+    device->foreign_cccr(0x121);
+    device.clear_events();
+    device->wait(6000);  // this pass reprograms
+    EXPECT_TRUE(device.calls("SHNotificationRemove").empty());
+    EXPECT_EQ(device->program_threads(), 1u);
+    EXPECT_EQ(device.app()["pendingNotifications"], 3);
+    device->wait(6000 * 3);  // three passes retire three bubbles
+    EXPECT_EQ(device.calls("SHNotificationRemove").size(), 3u);
+    EXPECT_EQ(device->program_threads(), 1u);
+    device->wait(6000);
+    EXPECT_EQ(device->program_threads(), 0u);
+}
+
+}  // namespace

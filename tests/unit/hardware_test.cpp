@@ -1,0 +1,171 @@
+// The PXA25x clock model and the device's physical mappings.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "simulator/device.h"
+#include "simulator/hardware/hwapi.h"
+#include "simulator/hardware/pxa25x_clocks.h"
+#include "simulator/wince/winapi.h"
+
+namespace {
+
+double rounded(double mhz) { return std::round(mhz * 100) / 100; }
+
+TEST(ClockModel, DecodesTheThreeSettingsAndTheReservedTurboCode) {
+    const std::pair<std::uint32_t, double> settings[] = {
+        {0x121, 99.53}, {0x241, 398.13}, {0x2C1, 497.66}};
+    for (auto [word, mhz] : settings) {
+        auto rates = sim::clock_rates(word);
+        ASSERT_TRUE(rates.has_value()) << std::hex << word;
+        EXPECT_EQ(rounded(rates->turbo_mhz), mhz) << std::hex << word;
+        EXPECT_EQ(rounded(rates->memory_mhz), 99.53);
+    }
+    // N code 5 is x2.5 of the run clock.
+    EXPECT_DOUBLE_EQ(sim::clock_rates(0x2C1)->turbo_mhz, sim::clock_rates(0x2C1)->run_mhz * 2.5);
+    // Reserved L, M and N codes are not clock settings.
+    for (std::uint32_t word : {0x0u, 0x126u, 0x201u, 0x41u, 0xC1u, 0x3C1u}) {
+        EXPECT_FALSE(sim::clock_rates(word).has_value()) << std::hex << word;
+    }
+}
+
+TEST(ClockModel, AFrequencyChangeTakesOverTheCccrAndTurboSelectsTheTurboClock) {
+    sim::Pxa25xClocks clocks;
+    EXPECT_EQ(clocks.cccr(), 0x121u);
+    EXPECT_EQ(rounded(clocks.core_mhz()), 99.53);  // reset: run mode at 0x121
+
+    clocks.foreign_program(10, 0x2C1);
+    EXPECT_EQ(clocks.cclkcfg(), 3u);
+    EXPECT_EQ(rounded(clocks.core_mhz()), 497.66);
+
+    clocks.foreign_turbo_off(20);
+    EXPECT_EQ(clocks.cclkcfg(), 2u);  // FCS reads back as written
+    EXPECT_EQ(rounded(clocks.core_mhz()), 199.07);
+
+    // TURBO without FCS: back to the turbo clock of what was taken over.
+    clocks.write_cclkcfg(30, 1, "t");
+    EXPECT_EQ(rounded(clocks.core_mhz()), 497.66);
+
+    // A reserved word is refused by the frequency change: the clocks stay.
+    clocks.foreign_program(40, 0x3C1);
+    EXPECT_EQ(clocks.cccr(), 0x3C1u);
+    EXPECT_EQ(clocks.applied_cccr(), 0x2C1u);
+    EXPECT_EQ(rounded(clocks.core_mhz()), 497.66);
+    EXPECT_FALSE(clocks.history().back().note.empty());
+}
+
+TEST(ClockModel, SleepAndResumeKeepTheCccrAndClearTurboAndFcs) {
+    sim::Pxa25xClocks clocks;
+    clocks.foreign_program(0, 0x2C1);
+    clocks.sleep_and_resume(100);
+    EXPECT_EQ(clocks.cccr(), 0x2C1u);
+    EXPECT_EQ(clocks.cclkcfg(), 0u);
+    EXPECT_FALSE(clocks.turbo());
+    EXPECT_EQ(rounded(clocks.core_mhz()), 199.07);
+    const auto& last = clocks.history().back();
+    EXPECT_EQ(last.kind, sim::ClockEvent::Kind::SleepResume);
+    EXPECT_EQ(last.t, 100);
+    EXPECT_EQ(rounded(last.core_mhz), 199.07);
+}
+
+// --- Mappings, through the platform calls --------------------------------------
+
+sim::DeviceOptions program(std::function<void()> body) {
+    sim::DeviceOptions options;
+    options.program.entry = [body = std::move(body)](HINSTANCE) {
+        body();
+        return 0;
+    };
+    return options;
+}
+
+constexpr DWORD kRead = PAGE_READONLY | PAGE_NOCACHE | PAGE_PHYSICAL;
+constexpr DWORD kWrite = PAGE_READWRITE | PAGE_NOCACHE | PAGE_PHYSICAL;
+LPVOID const kCccrArg = reinterpret_cast<LPVOID>(std::uintptr_t{0x413000});
+
+TEST(Mappings, AMappedRegisterIsTheDeviceRegister) {
+    ULONG seen = 0;
+    sim::Device device(program([&] {
+        LPVOID w = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+        LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+        ASSERT_TRUE(VirtualCopy(w, kCccrArg, 4, kWrite));
+        ASSERT_TRUE(VirtualCopy(r, kCccrArg, 4, kRead));
+        WRITE_REGISTER_ULONG(static_cast<PULONG>(w), 0x2C1);
+        seen = READ_REGISTER_ULONG(static_cast<PULONG>(r));  // another mapping, same register
+        EXPECT_TRUE(VirtualFree(w, 0, MEM_RELEASE));
+        EXPECT_TRUE(VirtualFree(r, 0, MEM_RELEASE));
+        EXPECT_FALSE(VirtualFree(r, 0, MEM_RELEASE));  // already released
+    }));
+    device.start();
+    EXPECT_EQ(seen, 0x2C1u);
+    device.inspect([](sim::Device& d) {
+        EXPECT_EQ(d.clocks().cccr(), 0x2C1u);
+        EXPECT_EQ(d.clocks().applied_cccr(), 0x121u) << "no frequency change yet";
+        EXPECT_EQ(d.memory().outstanding(), 0u);
+    });
+}
+
+TEST(Mappings, BadMappingsFail) {
+    std::vector<BOOL> results;
+    sim::Device device(program([&] {
+        LPVOID range = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+        results.push_back(VirtualCopy(nullptr, kCccrArg, 4, kRead));      // no range
+        results.push_back(VirtualCopy(range, kCccrArg, 4, PAGE_READONLY));  // not physical
+        results.push_back(VirtualCopy(range, reinterpret_cast<LPVOID>(std::uintptr_t{0x400000}), 4,
+                                      kRead));  // no device at 0x40000000
+        results.push_back(VirtualCopy(static_cast<char*>(range) + 4096 * 16, kCccrArg, 4, kRead));
+        results.push_back(VirtualCopy(range, kCccrArg, 4, 0x10 | PAGE_PHYSICAL));
+        results.push_back(VirtualCopy(range, kCccrArg, 4, kRead));  // and a good one
+        VirtualFree(range, 0, MEM_RELEASE);
+    }));
+    device.start();
+    EXPECT_EQ(results, (std::vector<BOOL>{FALSE, FALSE, FALSE, FALSE, FALSE, TRUE}));
+}
+
+TEST(Mappings, FailurePointsFailExactlyTheNextN) {
+    std::vector<bool> reserved, mapped;
+    sim::Device device(program([&] {
+        for (int i = 0; i < 4; ++i) {
+            LPVOID range = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+            reserved.push_back(range != nullptr);
+            if (range != nullptr) {
+                mapped.push_back(VirtualCopy(range, kCccrArg, 4, kRead) != FALSE);
+                VirtualFree(range, 0, MEM_RELEASE);
+            }
+        }
+    }));
+    device.fail_next_reservations(1);
+    device.fail_next_mappings(2);
+    device.start();
+    EXPECT_EQ(reserved, (std::vector<bool>{false, true, true, true}));
+    EXPECT_EQ(mapped, (std::vector<bool>{false, false, true}));
+}
+
+TEST(MappingsDeathTest, AStoreThroughAReadOnlyMappingFaults) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            sim::Device device(program([] {
+                LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+                VirtualCopy(r, kCccrArg, 4, kRead);
+                WRITE_REGISTER_ULONG(static_cast<PULONG>(r), 0x2C1);
+            }));
+            device.start();
+        },
+        "");
+}
+
+TEST(MappingsDeathTest, ALoadFromAnUnmappedReservationFaults) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            sim::Device device(program([] {
+                LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+                READ_REGISTER_ULONG(static_cast<PULONG>(r));
+            }));
+            device.start();
+        },
+        "");
+}
+
+}  // namespace
