@@ -216,9 +216,17 @@ void Device::on_ui_thread_end(SimThread& thread) {
     }
     windows_.drop_queue(&thread);
     kernel_.kill_all_except(&thread);
+    // The process's address space and handles go with it, whatever its
+    // threads were doing.
+    const std::size_t ranges = memory_.release_all();
+    const std::size_t handles = thread_handles_.size();
+    thread_handles_.clear();
     json event = {{"process", to_string(state_)}};
     if (exit_code_) {
         event["exit_code"] = *exit_code_;
+    }
+    if (ranges > 0 || handles > 0) {
+        event["released"] = {{"reservations", ranges}, {"handles", handles}};
     }
     emit(std::move(event));
 }

@@ -142,6 +142,7 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
     bubble.open = data->npPriority == SHNP_INFORM;
     bubble.serial = shell.next_bubble_serial++;
 
+    ++shell.bubbles_accepted;
     // A bubble with the same class and id is replaced by the new one.
     std::string note;
     if (sim::Bubble* existing = shell.find_bubble(bubble.clsid, bubble.id)) {
@@ -177,6 +178,7 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
 LRESULT SHNotificationRemove(const CLSID* clsid, DWORD id) {
     PlatformCall call("SHNotificationRemove");
     sim::ShellState& shell = call.device().shell();
+    ++shell.bubble_remove_calls;
     sim::Bubble* bubble = clsid == nullptr ? nullptr : shell.find_bubble(*clsid, id);
     LRESULT result = E_INVALIDARG;
     std::string note = "no such bubble";

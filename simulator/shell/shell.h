@@ -41,6 +41,8 @@ struct ShellState {
     std::uint64_t next_bubble_serial = 1;
     std::uint64_t tray_calls_refused = 0;
     std::uint64_t bubble_calls_refused = 0;
+    std::uint64_t bubbles_accepted = 0;       // SHNotificationAdd calls that succeeded
+    std::uint64_t bubble_remove_calls = 0;    // SHNotificationRemove calls, found or not
 
     TrayIcon* find_icon(HWND owner, UINT id);
     Bubble* find_bubble(const CLSID& clsid, DWORD id);

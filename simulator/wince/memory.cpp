@@ -106,6 +106,15 @@ bool VirtualMemory::release(void* base) {
     return true;
 }
 
+std::size_t VirtualMemory::release_all() {
+    const std::size_t n = ranges_.size();
+    for (const auto& [base, range] : ranges_) {
+        munmap(reinterpret_cast<void*>(base), range.size);
+    }
+    ranges_.clear();
+    return n;
+}
+
 std::optional<VirtualMemory::Translation> VirtualMemory::translate(const void* p) const {
     const auto* entry = range_containing(p);
     if (entry == nullptr || !entry->second.mapping) {

@@ -42,6 +42,9 @@ public:
     std::string map_physical(void* dest, std::uint64_t physical, std::uint32_t size,
                              std::uint32_t access);
     bool release(void* base);
+    // Releases every range (the process's address space goes with it);
+    // returns how many there were.
+    std::size_t release_all();
 
     struct Translation {
         std::uint64_t physical;
