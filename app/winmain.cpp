@@ -22,8 +22,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR comman
     // at once, as it does after Quit or a close request.
     HRSRC found = FindResourceW(instance, MAKEINTRESOURCE(IDD_SETTINGS), RT_DIALOG);
     HGLOBAL dialogTemplate = LoadResource(instance, found);
-    DialogBoxIndirectParamW(instance, (LPCDLGTEMPLATEW)dialogTemplate, NULL, SettingsDialogProc,
-                            0);
+    DialogBoxIndirectParamW(instance, (LPCDLGTEMPLATEW)dialogTemplate, NULL, SettingsDialogProc, 0);
     // The clock lock is not deleted: a monitor may still be inside it; the
     // process ends right after this return, and every thread with it.
     return 0;

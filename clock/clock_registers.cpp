@@ -54,4 +54,6 @@ int TriggerFrequencyChange(void) {
     return 1;
 }
 
-DWORD ReadClockMode(void) { return ReadCclkcfg(); }
+DWORD ReadClockMode(void) {
+    return ReadCclkcfg();
+}

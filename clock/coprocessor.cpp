@@ -17,8 +17,12 @@ void WriteCclkcfg(DWORD value) {
 
 #else
 
-DWORD ReadCclkcfg(void) { return SimCoprocessorRead(14, 0, 6, 0, 0); }
+DWORD ReadCclkcfg(void) {
+    return SimCoprocessorRead(14, 0, 6, 0, 0);
+}
 
-void WriteCclkcfg(DWORD value) { SimCoprocessorWrite(14, 0, value, 6, 0, 0); }
+void WriteCclkcfg(DWORD value) {
+    SimCoprocessorWrite(14, 0, value, 6, 0, 0);
+}
 
 #endif

@@ -11,11 +11,13 @@ const SpeedSetting SPEED_SETTINGS[SPEED_MODE_COUNT] = {
      TEXT("<HTML><BODY><B><CENTER>Speed set to 498 MHz</CENTER></B></BODY></HTML>")},
 };
 
-static const WCHAR UNRECOGNIZED_TEXT[] =
-    TEXT("<HTML><BODY>Frequency not recognized. Double tap icon to bring back Corvane "
-         "dialog.</BODY></HTML>");
+static const WCHAR UNRECOGNIZED_TEXT[] = TEXT(
+    "<HTML><BODY>Frequency not recognized. Double tap icon to bring back Corvane "
+    "dialog.</BODY></HTML>");
 
-BOOL IsSpeedMode(LONG mode) { return mode >= 0 && mode < SPEED_MODE_COUNT; }
+BOOL IsSpeedMode(LONG mode) {
+    return mode >= 0 && mode < SPEED_MODE_COUNT;
+}
 
 LONG NextSpeedMode(LONG current, LONG allow100) {
     switch (current) {

@@ -1,10 +1,10 @@
 #include "shell/tray.h"
 
+#include <string.h>
 #include "app/app_state.h"
 #include "clock/speed_change.h"
 #include "clock/speed_table.h"
 #include "monitor/clock_monitor.h"
-#include <string.h>
 
 static const WCHAR TIP_TURBO_ON[] = TEXT("Turbo On");
 static const WCHAR TIP_TURBO_OFF[] = TEXT("Turbo Off");

@@ -103,14 +103,16 @@ HICON Device::load_icon(std::uint16_t resource, int width, int height, std::stri
     if (auto cached = icon_cache_.find(key); cached != icon_cache_.end()) {
         return reinterpret_cast<HICON>(cached->second);
     }
-    const ResourceEntry* group = module_.find(ResId::number(rt::kGroupIcon), ResId::number(resource));
+    const ResourceEntry* group =
+        module_.find(ResId::number(rt::kGroupIcon), ResId::number(resource));
     if (group == nullptr) {
         error = "no icon resource " + std::to_string(resource);
         return nullptr;
     }
     auto entries = parse_icon_group(group->data);
     if (!entries.ok()) {
-        error = "corrupt icon group " + std::to_string(resource) + ": " + entries.error().describe();
+        error =
+            "corrupt icon group " + std::to_string(resource) + ": " + entries.error().describe();
         return nullptr;
     }
     // The image nearest the size asked for; the larger one on a tie.
@@ -136,8 +138,8 @@ HICON Device::load_icon(std::uint16_t resource, int width, int height, std::stri
     }
     auto image = parse_icon_image(image_entry->data);
     if (!image.ok()) {
-        error = "corrupt icon image " + std::to_string(best->icon_id) + ": " +
-                image.error().describe();
+        error =
+            "corrupt icon image " + std::to_string(best->icon_id) + ": " + image.error().describe();
         return nullptr;
     }
     const std::uintptr_t handle = next_icon_++;
@@ -175,7 +177,9 @@ Device::SectionState* Device::section(void* handle) {
     return it == sections_.end() ? nullptr : it->second.get();
 }
 
-void Device::delete_section(void* handle) { sections_.erase(handle); }
+void Device::delete_section(void* handle) {
+    sections_.erase(handle);
+}
 
 // --- Process -------------------------------------------------------------------
 
@@ -378,7 +382,8 @@ bool Device::double_tap_tray() {
             const TrayIcon icon = shell_.tray.front();
             bool delivered = true;
             for (LPARAM m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}) {
-                delivered = post_message(icon.owner, icon.callback_message, icon.id, m) && delivered;
+                delivered =
+                    post_message(icon.owner, icon.callback_message, icon.id, m) && delivered;
             }
             json event = {{"input", "double-tap"}};
             if (!delivered) {
@@ -400,7 +405,10 @@ bool Device::post_to_program(UINT message, WPARAM wparam, LPARAM lparam) {
         if (!windows.empty()) {
             delivered = post_message(windows.front()->hwnd(), message, wparam, lparam);
         }
-        emit({{"input", "post"}, {"message", message}, {"wParam", wparam}, {"lParam", lparam},
+        emit({{"input", "post"},
+              {"message", message},
+              {"wParam", wparam},
+              {"lParam", lparam},
               {"delivered", delivered}});
     }
     return after_input(delivered);

@@ -40,7 +40,7 @@ struct ProgramImage {
 
 // The program's compiled resources, read-only once loaded.
 class Module {
-public:
+  public:
     explicit Module(std::vector<ResourceEntry> entries) : entries_(std::move(entries)) {}
     static HINSTANCE instance() { return reinterpret_cast<HINSTANCE>(std::uintptr_t{0x10000}); }
     const ResourceEntry* find(const ResId& type, const ResId& name) const;
@@ -48,7 +48,7 @@ public:
     const ResourceEntry* entry_at(const void* data) const;
     const std::vector<ResourceEntry>& entries() const { return entries_; }
 
-private:
+  private:
     std::vector<ResourceEntry> entries_;
 };
 
@@ -67,7 +67,7 @@ enum class ProgramState { NotStarted, Running, Ended, Terminated };
 const char* to_string(ProgramState state);
 
 class Device {
-public:
+  public:
     explicit Device(DeviceOptions options);
     ~Device();
     Device(const Device&) = delete;
@@ -123,11 +123,11 @@ public:
 
     // Input. Each returns false, changing nothing, when what it would touch
     // is not on the screen.
-    bool press_ok();            // the OK button in the navigation bar
+    bool press_ok();             // the OK button in the navigation bar
     bool click_control(int id);  // a control of the dialog on screen
-    bool request_close();       // the system asks the program to close
-    bool tap_tray();            // one touch on the (first) tray icon
-    bool double_tap_tray();     // two quick touches
+    bool request_close();        // the system asks the program to close
+    bool tap_tray();             // one touch on the (first) tray icon
+    bool double_tap_tray();      // two quick touches
     // Another program posts a message to the program's window.
     bool post_to_program(UINT message, WPARAM wparam, LPARAM lparam);
 
@@ -151,7 +151,7 @@ public:
     std::optional<int> exit_code();
     std::size_t program_threads();  // live threads besides the UI thread
 
-private:
+  private:
     void on_ui_thread_end(SimThread& thread);
     bool after_input(bool delivered);
     Window* dialog_on_screen();

@@ -40,12 +40,18 @@ std::optional<Arguments> parse_arguments(int argc, char** argv) {
             return std::string(argv[++i]);
         };
         if (arg == "--script") {
-            if (!(a.script = value())) return std::nullopt;
+            if (!(a.script = value())) {
+                return std::nullopt;
+            }
         } else if (arg == "--res") {
-            if (!(a.res = value())) return std::nullopt;
+            if (!(a.res = value())) {
+                return std::nullopt;
+            }
         } else if (arg == "--seed") {
             auto v = value();
-            if (!v) return std::nullopt;
+            if (!v) {
+                return std::nullopt;
+            }
             char* end = nullptr;
             errno = 0;
             const unsigned long long seed = std::strtoull(v->c_str(), &end, 10);
@@ -113,7 +119,8 @@ int main(int argc, char** argv) {
             print(j);
         }
     };
-    const auto result = sim::run_scenario(device, std::get<std::vector<sim::Command>>(parsed), report);
+    const auto result =
+        sim::run_scenario(device, std::get<std::vector<sim::Command>>(parsed), report);
     std::cout.flush();
     return result.failed == 0 ? 0 : 1;
 }

@@ -13,7 +13,7 @@
 namespace sim {
 
 class PlatformCall {
-public:
+  public:
     explicit PlatformCall(const char* name)
         : device_(Device::current()), lock_(device_.kernel().mutex()), name_(name) {
         if (Kernel::current() == nullptr) {
@@ -48,11 +48,19 @@ public:
         return result;
     }
 
-private:
+  private:
     Device& device_;
     Lock lock_;
     const char* name_;
 };
+
+// Traces a call; its arguments are only built when someone listens.
+#define SIM_LOG_CALL(call, ...)      \
+    do {                             \
+        if ((call).tracing()) {      \
+            (call).log(__VA_ARGS__); \
+        }                            \
+    } while (0)
 
 // A program error the device would not survive: report it and stop.
 [[noreturn]] inline void program_fault(const std::string& what) {

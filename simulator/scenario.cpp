@@ -70,7 +70,9 @@ std::variant<std::vector<std::string>, LineError> tokenize(const std::string& li
     return words;
 }
 
-bool is_quoted(const std::string& w) { return !w.empty() && w[0] == '"'; }
+bool is_quoted(const std::string& w) {
+    return !w.empty() && w[0] == '"';
+}
 
 std::optional<std::int64_t> parse_integer(const std::string& text, std::int64_t max) {
     std::int64_t value = 0;
@@ -146,7 +148,9 @@ std::optional<LineError> parse_expect(const std::vector<std::string>& w, Command
         return c.expected_number.has_value();
     };
     if (c.what == "dialog") {
-        if (!one_of({"visible", "hidden"})) return bad("dialog visible|hidden");
+        if (!one_of({"visible", "hidden"})) {
+            return bad("dialog visible|hidden");
+        }
     } else if (c.what == "tray") {
         if (n == 3 && w[2] == "none") {
             c.expected = "none";
@@ -157,16 +161,26 @@ std::optional<LineError> parse_expect(const std::vector<std::string>& w, Command
             return bad("tray none | expect tray <icon id> \"<tip>\"");
         }
     } else if (c.what == "mhz") {
-        if (n != 3 || !(c.expected_mhz = parse_decimal(w[2]))) return bad("mhz <number>");
+        if (n != 3 || !(c.expected_mhz = parse_decimal(w[2]))) {
+            return bad("mhz <number>");
+        }
     } else if (c.what == "cccr") {
-        if (!count(0xFFFFFFFFLL)) return bad("cccr <32-bit word>");
+        if (!count(0xFFFFFFFFLL)) {
+            return bad("cccr <32-bit word>");
+        }
     } else if (c.what == "cclkcfg") {
-        if (!count(0xFFFFFFFFLL)) return bad("cclkcfg <word>");
+        if (!count(0xFFFFFFFFLL)) {
+            return bad("cclkcfg <word>");
+        }
     } else if (c.what == "turbo") {
-        if (!one_of({"on", "off"})) return bad("turbo on|off");
+        if (!one_of({"on", "off"})) {
+            return bad("turbo on|off");
+        }
     } else if (c.what == "bubbles" || c.what == "monitors" || c.what == "mappings" ||
                c.what == "handles") {
-        if (!count(1000000)) return bad(c.what + " <count>");
+        if (!count(1000000)) {
+            return bad(c.what + " <count>");
+        }
     } else if (c.what == "bubble") {
         if (n == 3 && w[2] == "none") {
             c.expected = "none";
@@ -191,10 +205,9 @@ std::optional<LineError> parse_expect(const std::vector<std::string>& w, Command
             return bad("program running | expect program ended <exit code>");
         }
     } else if (c.what == "app") {
-        static const char* kFields[] = {"speedMode",         "dialogVisible",
-                                        "targetClockConfig", "allow100",
-                                        "showNotifications", "pendingNotifications",
-                                        "monitorRunning"};
+        static const char* kFields[] = {
+            "speedMode",         "dialogVisible",        "targetClockConfig", "allow100",
+            "showNotifications", "pendingNotifications", "monitorRunning"};
         bool known = false;
         for (const char* f : kFields) {
             known = known || (n == 4 && w[2] == f);
@@ -211,11 +224,16 @@ std::optional<LineError> parse_expect(const std::vector<std::string>& w, Command
 
 std::optional<LineError> parse_command(const std::vector<std::string>& w, Command& c) {
     using V = Command::Verb;
-    static const std::map<std::string, V> kSimple = {
-        {"ok", V::Ok},         {"quit", V::Quit},         {"close", V::Close},
-        {"allow100", V::Allow100}, {"notify", V::Notify}, {"tap", V::Tap},
-        {"doubletap", V::DoubleTap}, {"resume", V::Resume}, {"turbo-off", V::TurboOff},
-        {"state", V::State}};
+    static const std::map<std::string, V> kSimple = {{"ok", V::Ok},
+                                                     {"quit", V::Quit},
+                                                     {"close", V::Close},
+                                                     {"allow100", V::Allow100},
+                                                     {"notify", V::Notify},
+                                                     {"tap", V::Tap},
+                                                     {"doubletap", V::DoubleTap},
+                                                     {"resume", V::Resume},
+                                                     {"turbo-off", V::TurboOff},
+                                                     {"state", V::State}};
     const std::string& verb = w[0];
     if (auto it = kSimple.find(verb); it != kSimple.end()) {
         if (w.size() != 1) {

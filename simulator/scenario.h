@@ -54,10 +54,10 @@ struct Command {
 
     // expect: what is checked, and the value expected.
     std::string what;
-    std::string expected;             // on/off, visible/hidden, a field name, ...
+    std::string expected;  // on/off, visible/hidden, a field name, ...
     std::optional<std::int64_t> expected_number;
     std::optional<double> expected_mhz;
-    std::string expected_text;        // tray tip, bubble text
+    std::string expected_text;  // tray tip, bubble text
 };
 
 struct ScenarioError {

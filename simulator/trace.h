@@ -14,7 +14,7 @@ namespace sim {
 using json = nlohmann::ordered_json;
 
 class Trace {
-public:
+  public:
     using Sink = std::function<void(const json&)>;
 
     // Events are built only while someone listens: a sink, or a kept tail.
@@ -38,7 +38,7 @@ public:
     const std::deque<json>& tail() const { return tail_; }
     std::uint64_t sequence() const { return sequence_; }
 
-private:
+  private:
     std::vector<Sink> sinks_;
     std::size_t keep_ = 0;
     std::deque<json> tail_;

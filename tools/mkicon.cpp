@@ -73,8 +73,8 @@ std::optional<DescriptionError> parse(std::istream& in, Description& out) {
             for (int x = 0; x < kPictureSize; ++x) {
                 const auto c = colours.find(row[x]);
                 if (c == colours.end()) {
-                    return DescriptionError{line_no, std::string("unknown colour letter '") +
-                                                         row[x] + "'"};
+                    return DescriptionError{line_no,
+                                            std::string("unknown colour letter '") + row[x] + "'"};
                 }
                 picture[picture_rows][x] = c->second;
             }
@@ -93,8 +93,8 @@ std::optional<DescriptionError> parse(std::istream& in, Description& out) {
         if (keyword == "colour") {
             std::string letter;
             int index = -1;
-            if (!(words >> letter >> index) || letter.size() != 1 || letter == "." ||
-                index < 0 || index > 15) {
+            if (!(words >> letter >> index) || letter.size() != 1 || letter == "." || index < 0 ||
+                index > 15) {
                 return DescriptionError{line_no, "expected: colour <letter> <0..15>"};
             }
             colours[letter[0]] = index;

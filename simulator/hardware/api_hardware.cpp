@@ -10,8 +10,8 @@ ULONG READ_REGISTER_ULONG(PULONG reg) {
     const auto where = call.device().memory().translate(reg);
     // The load goes through the pointer: an unmapped address faults here.
     const ULONG value = __atomic_load_n(reg, __ATOMIC_SEQ_CST);
-    call.log({call.device().memory().name_of(reg)}, sim::hex(value),
-             where ? "physical " + sim::hex(where->physical) : std::string());
+    SIM_LOG_CALL(call, {call.device().memory().name_of(reg)}, sim::hex(value),
+                 where ? "physical " + sim::hex(where->physical) : std::string());
     return value;
 }
 
@@ -22,10 +22,11 @@ void WRITE_REGISTER_ULONG(PULONG reg, ULONG value) {
     // The store goes through the pointer: through a read-only mapping it
     // faults, as on the device.
     __atomic_store_n(reg, value, __ATOMIC_SEQ_CST);
-    call.log({device.memory().name_of(reg), sim::hex(value)}, nullptr,
-             where ? "physical " + sim::hex(where->physical) : std::string());
+    SIM_LOG_CALL(call, {device.memory().name_of(reg), sim::hex(value)}, nullptr,
+                 where ? "physical " + sim::hex(where->physical) : std::string());
     if (where && where->physical == sim::kClocksManagerBase + sim::kCccrOffset) {
-        device.clocks().note_cccr_store(device.now(), value, device.thread_name(sim::Kernel::current()));
+        device.clocks().note_cccr_store(device.now(), value,
+                                        device.thread_name(sim::Kernel::current()));
     }
 }
 
@@ -42,7 +43,7 @@ DWORD SimCoprocessorRead(int coprocessor, int opcode1, int crn, int crm, int opc
                            " with a register the simulator does not model");
     }
     const DWORD value = call.device().clocks().cclkcfg();
-    call.log({"p14", 0, "c6", "c0", 0}, value, "CCLKCFG");
+    SIM_LOG_CALL(call, {"p14", 0, "c6", "c0", 0}, value, "CCLKCFG");
     return value;
 }
 
@@ -54,10 +55,11 @@ void SimCoprocessorWrite(int coprocessor, int opcode1, DWORD value, int crn, int
     }
     sim::Device& device = call.device();
     device.clocks().write_cclkcfg(device.now(), value, device.thread_name(sim::Kernel::current()));
-    call.log({"p14", 0, value, "c6", "c0", 0}, nullptr, "CCLKCFG");
+    SIM_LOG_CALL(call, {"p14", 0, value, "c6", "c0", 0}, nullptr, "CCLKCFG");
     const auto& e = device.clocks().history().back();
-    device.emit({{"hw", "clock"},
-                 {"cccr", sim::hex(e.cccr)},
-                 {"cclkcfg", e.cclkcfg},
-                 {"mhz", static_cast<double>(static_cast<long long>(e.core_mhz * 100 + 0.5)) / 100}});
+    device.emit(
+        {{"hw", "clock"},
+         {"cccr", sim::hex(e.cccr)},
+         {"cclkcfg", e.cclkcfg},
+         {"mhz", static_cast<double>(static_cast<long long>(e.core_mhz * 100 + 0.5)) / 100}});
 }

@@ -86,7 +86,9 @@ std::uint32_t Pxa25xClocks::load_register(std::uint32_t offset) const {
     return __atomic_load_n(&page_[offset / 4], __ATOMIC_SEQ_CST);
 }
 
-std::uint32_t Pxa25xClocks::cccr() const { return load_register(kCccrOffset); }
+std::uint32_t Pxa25xClocks::cccr() const {
+    return load_register(kCccrOffset);
+}
 
 double Pxa25xClocks::core_mhz() const {
     const auto rates = clock_rates(applied_cccr_);
@@ -144,8 +146,8 @@ void Pxa25xClocks::record(Millis t, ClockEvent::Kind kind, std::uint32_t value,
     if (history_.size() >= kHistoryBound) {
         history_.pop_front();
     }
-    history_.push_back(ClockEvent{t, kind, value, cccr(), cclkcfg_, core_mhz(), thread,
-                                  std::move(note)});
+    history_.push_back(
+        ClockEvent{t, kind, value, cccr(), cclkcfg_, core_mhz(), thread, std::move(note)});
     ++events_recorded_;
 }
 

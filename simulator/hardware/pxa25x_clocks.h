@@ -71,7 +71,7 @@ struct ClockEvent {
 const char* to_string(ClockEvent::Kind kind);
 
 class Pxa25xClocks {
-public:
+  public:
     Pxa25xClocks();
     ~Pxa25xClocks();
     Pxa25xClocks(const Pxa25xClocks&) = delete;
@@ -101,7 +101,7 @@ public:
     const std::deque<ClockEvent>& history() const { return history_; }
     std::uint64_t events_recorded() const { return events_recorded_; }
 
-private:
+  private:
     void store_register(std::uint32_t offset, std::uint32_t value);
     std::uint32_t load_register(std::uint32_t offset) const;
     std::string frequency_change();

@@ -16,7 +16,9 @@ Kernel::Kernel(Options options) : options_(options), wall_start_(std::chrono::st
     }
 }
 
-Kernel::~Kernel() { shutdown(); }
+Kernel::~Kernel() {
+    shutdown();
+}
 
 Millis Kernel::now() const {
     if (options_.scheduling == Scheduling::FreeRunning) {
@@ -27,7 +29,9 @@ Millis Kernel::now() const {
     return now_;
 }
 
-SimThread* Kernel::current() { return tls_current; }
+SimThread* Kernel::current() {
+    return tls_current;
+}
 
 SimThread& Kernel::spawn(std::string name, std::function<std::uint32_t()> body,
                          std::function<void(SimThread&)> on_finish) {
@@ -88,7 +92,9 @@ void Kernel::make_ready(SimThread* t) {
     }
 }
 
-bool Kernel::coin() { return rng_ && ((*rng_)() % 4) == 0; }
+bool Kernel::coin() {
+    return rng_ && ((*rng_)() % 4) == 0;
+}
 
 SimThread* Kernel::take_next_ready() {
     std::size_t index = 0;
@@ -101,6 +107,10 @@ SimThread* Kernel::take_next_ready() {
 }
 
 void Kernel::pass_baton(Lock&) {
+    // The last thread to block steps time itself when the driver is waiting
+    // for time to pass: a thread that is the only one due then runs on
+    // without handing the baton to the driver and back.
+    step_for_driver();
     if (ready_.empty()) {
         running_ = nullptr;
         driver_cv_.notify_all();
@@ -214,6 +224,38 @@ void Kernel::settle(Lock& lock) {
     }
 }
 
+void Kernel::fire_due() {
+    // Device timers first, then the sleepers due at this instant, in the
+    // order the threads were created. Timers belong to the device, not to
+    // whichever thread happens to step time.
+    SimThread* stepping = tls_current;
+    tls_current = nullptr;
+    while (!timers_.empty() && timers_.begin()->first <= now_) {
+        auto fire = std::move(timers_.begin()->second);
+        timers_.erase(timers_.begin());
+        fire();
+    }
+    tls_current = stepping;
+    for (auto& thread : threads_) {
+        if (thread->state_ == SimThread::State::Blocked && thread->wake_at_ &&
+            *thread->wake_at_ <= now_) {
+            make_ready(thread.get());
+        }
+    }
+}
+
+void Kernel::step_for_driver() {
+    while (advance_target_ && ready_.empty()) {
+        const auto due = next_deadline();
+        // With run_last false, the last step is the driver's to take.
+        if (!due || *due > *advance_target_ || (*due == *advance_target_ && !advance_run_last_)) {
+            return;
+        }
+        now_ = std::max(now_, *due);
+        fire_due();
+    }
+}
+
 void Kernel::advance_to(Lock& lock, Millis t, bool run_last) {
     if (options_.scheduling == Scheduling::FreeRunning) {
         // Time follows the wall clock; only waiting makes it pass.
@@ -222,6 +264,8 @@ void Kernel::advance_to(Lock& lock, Millis t, bool run_last) {
         }
         return;
     }
+    advance_target_ = t;
+    advance_run_last_ = run_last;
     for (;;) {
         settle(lock);
         const auto due = next_deadline();
@@ -229,23 +273,13 @@ void Kernel::advance_to(Lock& lock, Millis t, bool run_last) {
             break;
         }
         now_ = std::max(now_, *due);
-        // Device timers first, then the sleepers due at this instant, in the
-        // order the threads were created.
-        while (!timers_.empty() && timers_.begin()->first <= now_) {
-            auto fire = std::move(timers_.begin()->second);
-            timers_.erase(timers_.begin());
-            fire();
-        }
-        for (auto& thread : threads_) {
-            if (thread->state_ == SimThread::State::Blocked && thread->wake_at_ &&
-                *thread->wake_at_ <= now_) {
-                make_ready(thread.get());
-            }
-        }
+        fire_due();
         if (now_ == t && !run_last) {
+            advance_target_.reset();
             return;
         }
     }
+    advance_target_.reset();
     now_ = std::max(now_, t);
 }
 
@@ -277,8 +311,8 @@ std::vector<const SimThread*> Kernel::threads() const {
 }
 
 std::size_t Kernel::live_threads() const {
-    return static_cast<std::size_t>(std::count_if(
-        threads_.begin(), threads_.end(), [](const auto& t) { return !t->finished(); }));
+    return static_cast<std::size_t>(std::count_if(threads_.begin(), threads_.end(),
+                                                  [](const auto& t) { return !t->finished(); }));
 }
 
 void Kernel::shutdown() {

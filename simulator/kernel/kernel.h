@@ -48,7 +48,7 @@ struct ThreadExit {
 };
 
 class SimThread {
-public:
+  public:
     enum class State { Ready, Running, Blocked, Finished };
 
     std::uint32_t id() const { return id_; }
@@ -59,7 +59,7 @@ public:
     const void* channel() const { return channel_; }
     std::optional<std::uint32_t> exit_code() const { return exit_code_; }
 
-private:
+  private:
     friend class Kernel;
     std::uint32_t id_ = 0;
     std::string name_;
@@ -75,10 +75,10 @@ private:
 };
 
 class Kernel {
-public:
+  public:
     struct Options {
         Scheduling scheduling = Scheduling::Deterministic;
-        std::optional<std::uint64_t> seed;  // random interleaving when set
+        std::optional<std::uint64_t> seed;   // random interleaving when set
         double free_running_speed = 1000.0;  // virtual ms per wall ms (free-running)
     };
 
@@ -92,8 +92,8 @@ public:
     Millis now() const;
 
     // --- Threads (lock held) ---------------------------------------------
-    // Creates a ready thread that will run `body`, whose result is the exit code. `on_finish` runs (lock
-    // held) when the thread has ended, however it ended.
+    // Creates a ready thread that will run `body`, whose result is the exit code. `on_finish` runs
+    // (lock held) when the thread has ended, however it ended.
     SimThread& spawn(std::string name, std::function<std::uint32_t()> body,
                      std::function<void(SimThread&)> on_finish = {});
     // The program thread making the current call, or nullptr for the driver.
@@ -128,8 +128,13 @@ public:
     // Stops every thread and joins them all (lock not held).
     void shutdown();
 
-private:
+  private:
     void thread_main(SimThread* t);
+    // Fires the device timers and wakes the sleepers due at or before now_.
+    void fire_due();
+    // While the driver advances time and nothing is ready, moves time to
+    // the next deadline within its target, on behalf of the driver.
+    void step_for_driver();
     void make_ready(SimThread* t);
     SimThread* take_next_ready();
     void pass_baton(Lock& lock);
@@ -148,6 +153,8 @@ private:
     std::condition_variable driver_cv_;
     std::uint32_t next_thread_id_ = 1;
     std::multimap<Millis, std::function<void()>> timers_;
+    std::optional<Millis> advance_target_;  // set while the driver is in advance_to
+    bool advance_run_last_ = true;
     bool shut_down_ = false;
 };
 

@@ -18,7 +18,9 @@ std::u16string read_wide(LPCWSTR text, std::size_t max) {
     return out;
 }
 
-std::string hwnd_name(HWND hwnd) { return sim::hex(reinterpret_cast<std::uintptr_t>(hwnd)); }
+std::string hwnd_name(HWND hwnd) {
+    return sim::hex(reinterpret_cast<std::uintptr_t>(hwnd));
+}
 
 json tray_json(sim::Device& device, const sim::TrayIcon& icon) {
     const sim::LoadedIcon* loaded = device.icon(icon.icon);
@@ -43,7 +45,7 @@ BOOL SHInitDialog(PSHINITDLGINFO info) {
     sim::Window* dialog = info == nullptr ? nullptr : device.windows().find(info->hDlg);
     if (info == nullptr || (info->dwMask & SHIDIM_FLAGS) == 0 || dialog == nullptr ||
         dialog->kind != sim::ControlKind::Dialog) {
-        call.log({info == nullptr ? "NULL" : "info"}, FALSE, "no dialog to initialise");
+        SIM_LOG_CALL(call, {info == nullptr ? "NULL" : "info"}, FALSE, "no dialog to initialise");
         return FALSE;
     }
     if (info->dwFlags & SHIDIF_SIZEDLGFULLSCREEN) {
@@ -58,10 +60,11 @@ BOOL SHInitDialog(PSHINITDLGINFO info) {
     if (info->dwFlags & SHIDIF_SIPDOWN) {
         device.shell().input_panel_up = false;
     }
-    call.log(json::array({json{{"dwMask", info->dwMask},
-                               {"hDlg", hwnd_name(info->hDlg)},
-                               {"dwFlags", info->dwFlags}}}),
-             TRUE);
+    SIM_LOG_CALL(call,
+                 json::array({json{{"dwMask", info->dwMask},
+                                   {"hDlg", hwnd_name(info->hDlg)},
+                                   {"dwFlags", info->dwFlags}}}),
+                 TRUE);
     return TRUE;
 }
 
@@ -75,12 +78,14 @@ BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
                                                : "?";
     if (data == nullptr || data->cbSize != sizeof(NOTIFYICONDATA)) {
         ++shell.tray_calls_refused;
-        call.log({verb, data == nullptr ? json("NULL") : json({{"cbSize", data->cbSize}})}, FALSE,
-                 "record size must be " + std::to_string(sizeof(NOTIFYICONDATA)));
+        SIM_LOG_CALL(call,
+                     {verb, data == nullptr ? json("NULL") : json({{"cbSize", data->cbSize}})},
+                     FALSE, "record size must be " + std::to_string(sizeof(NOTIFYICONDATA)));
         return FALSE;
     }
-    sim::TrayIcon incoming{data->hWnd, data->uID, data->uFlags, data->uCallbackMessage, data->hIcon,
-                           read_wide(data->szTip, 63)};
+    sim::TrayIcon incoming{data->hWnd,   data->uID,
+                           data->uFlags, data->uCallbackMessage,
+                           data->hIcon,  read_wide(data->szTip, 63)};
     sim::TrayIcon* existing = shell.find_icon(data->hWnd, data->uID);
     BOOL ok = FALSE;
     std::string note;
@@ -88,9 +93,15 @@ BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
         if (existing != nullptr) {
             note = "an icon with this window and id exists";
         } else {
-            if (!(incoming.flags & NIF_ICON)) incoming.icon = nullptr;
-            if (!(incoming.flags & NIF_TIP)) incoming.tip.clear();
-            if (!(incoming.flags & NIF_MESSAGE)) incoming.callback_message = 0;
+            if (!(incoming.flags & NIF_ICON)) {
+                incoming.icon = nullptr;
+            }
+            if (!(incoming.flags & NIF_TIP)) {
+                incoming.tip.clear();
+            }
+            if (!(incoming.flags & NIF_MESSAGE)) {
+                incoming.callback_message = 0;
+            }
             shell.tray.push_back(incoming);
             ok = TRUE;
         }
@@ -98,9 +109,15 @@ BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
         if (existing == nullptr) {
             note = "no icon with this window and id";
         } else if (message == NIM_MODIFY) {
-            if (incoming.flags & NIF_ICON) existing->icon = incoming.icon;
-            if (incoming.flags & NIF_TIP) existing->tip = incoming.tip;
-            if (incoming.flags & NIF_MESSAGE) existing->callback_message = incoming.callback_message;
+            if (incoming.flags & NIF_ICON) {
+                existing->icon = incoming.icon;
+            }
+            if (incoming.flags & NIF_TIP) {
+                existing->tip = incoming.tip;
+            }
+            if (incoming.flags & NIF_MESSAGE) {
+                existing->callback_message = incoming.callback_message;
+            }
             ok = TRUE;
         } else {
             shell.tray.erase(shell.tray.begin() + (existing - shell.tray.data()));
@@ -109,7 +126,7 @@ BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
     } else {
         note = "unknown message";
     }
-    call.log({verb, tray_json(device, incoming)}, ok, note);
+    SIM_LOG_CALL(call, {verb, tray_json(device, incoming)}, ok, note);
     if (ok && device.trace().enabled()) {
         json tray = json::array();
         for (const auto& icon : shell.tray) {
@@ -126,8 +143,9 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
     sim::ShellState& shell = device.shell();
     if (data == nullptr || data->cbStruct != sizeof(SHNOTIFICATIONDATA)) {
         ++shell.bubble_calls_refused;
-        call.log({data == nullptr ? json("NULL") : json({{"cbStruct", data->cbStruct}})}, E_INVALIDARG,
-                 "record size must be " + std::to_string(sizeof(SHNOTIFICATIONDATA)));
+        SIM_LOG_CALL(call, {data == nullptr ? json("NULL") : json({{"cbStruct", data->cbStruct}})},
+                     E_INVALIDARG,
+                     "record size must be " + std::to_string(sizeof(SHNOTIFICATIONDATA)));
         return E_INVALIDARG;
     }
     sim::Bubble bubble;
@@ -154,14 +172,13 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
     if (bubble.open) {
         // Open for its duration, then collapsed (kept until removed).
         const std::uint64_t serial = bubble.serial;
-        device.kernel().add_timer(device.now() + static_cast<sim::Millis>(bubble.duration_s) * 1000,
-                                  [&device, serial] {
-                                      if (sim::Bubble* b = device.shell().find_bubble_by_serial(serial)) {
-                                          b->open = false;
-                                          device.emit({{"screen", "bubble-collapsed"},
-                                                       {"bubble", bubble_json(*b)}});
-                                      }
-                                  });
+        device.kernel().add_timer(
+            device.now() + static_cast<sim::Millis>(bubble.duration_s) * 1000, [&device, serial] {
+                if (sim::Bubble* b = device.shell().find_bubble_by_serial(serial)) {
+                    b->open = false;
+                    device.emit({{"screen", "bubble-collapsed"}, {"bubble", bubble_json(*b)}});
+                }
+            });
     }
     json args = {{"cbStruct", data->cbStruct},
                  {"dwID", data->dwID},
@@ -170,7 +187,7 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
                  {"clsid", sim::clsid_string(data->clsid)},
                  {"pszTitle", sim::narrow(bubble.title)},
                  {"pszHTML", sim::narrow(bubble.html)}};
-    call.log(json::array({args}), ERROR_SUCCESS, note);
+    SIM_LOG_CALL(call, json::array({args}), ERROR_SUCCESS, note);
     device.emit({{"screen", "bubble-shown"}, {"bubble", bubble_json(bubble)}});
     return ERROR_SUCCESS;
 }
@@ -188,6 +205,6 @@ LRESULT SHNotificationRemove(const CLSID* clsid, DWORD id) {
         result = ERROR_SUCCESS;
         note.clear();
     }
-    call.log({clsid == nullptr ? "NULL" : sim::clsid_string(*clsid), id}, result, note);
+    SIM_LOG_CALL(call, {clsid == nullptr ? "NULL" : sim::clsid_string(*clsid), id}, result, note);
     return result;
 }

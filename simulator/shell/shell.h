@@ -35,14 +35,14 @@ struct Bubble {
 };
 
 struct ShellState {
-    std::vector<TrayIcon> tray;  // in the order added
+    std::vector<TrayIcon> tray;   // in the order added
     std::vector<Bubble> bubbles;  // in the order posted
     bool input_panel_up = false;
     std::uint64_t next_bubble_serial = 1;
     std::uint64_t tray_calls_refused = 0;
     std::uint64_t bubble_calls_refused = 0;
-    std::uint64_t bubbles_accepted = 0;       // SHNotificationAdd calls that succeeded
-    std::uint64_t bubble_remove_calls = 0;    // SHNotificationRemove calls, found or not
+    std::uint64_t bubbles_accepted = 0;     // SHNotificationAdd calls that succeeded
+    std::uint64_t bubble_remove_calls = 0;  // SHNotificationRemove calls, found or not
 
     TrayIcon* find_icon(HWND owner, UINT id);
     Bubble* find_bubble(const CLSID& clsid, DWORD id);

@@ -12,29 +12,28 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, DWORD stackSize,
     (void)attributes;
     (void)stackSize;
     if (startAddress == nullptr || creationFlags != 0) {
-        call.log({nullptr, stackSize, "routine", creationFlags}, nullptr,
-                 startAddress == nullptr ? "no start routine" : "creation flags not supported");
+        SIM_LOG_CALL(call, {nullptr, stackSize, "routine", creationFlags}, nullptr,
+                     startAddress == nullptr ? "no start routine" : "creation flags not supported");
         return nullptr;
     }
     sim::Device& device = call.device();
     const std::uint32_t next_id = static_cast<std::uint32_t>(device.kernel().threads().size()) + 1;
     sim::SimThread& thread = device.kernel().spawn(
-        "thread " + std::to_string(next_id), [startAddress, parameter] {
-            return static_cast<std::uint32_t>(startAddress(parameter));
-        });
+        "thread " + std::to_string(next_id),
+        [startAddress, parameter] { return static_cast<std::uint32_t>(startAddress(parameter)); });
     if (threadId != nullptr) {
         *threadId = thread.id();
     }
     HANDLE handle = device.open_thread_handle(thread);
-    call.log({nullptr, stackSize, "routine", creationFlags}, sim::hex(reinterpret_cast<std::uintptr_t>(handle)),
-             "started " + thread.name());
+    SIM_LOG_CALL(call, {nullptr, stackSize, "routine", creationFlags},
+                 sim::hex(reinterpret_cast<std::uintptr_t>(handle)), "started " + thread.name());
     return handle;
 }
 
 void ExitThread(DWORD exitCode) {
     {
         PlatformCall call("ExitThread");
-        call.log({exitCode}, nullptr);
+        SIM_LOG_CALL(call, {exitCode}, nullptr);
     }
     throw sim::ThreadExit{exitCode};
 }
@@ -42,13 +41,13 @@ void ExitThread(DWORD exitCode) {
 BOOL CloseHandle(HANDLE handle) {
     PlatformCall call("CloseHandle");
     const BOOL ok = call.device().close_handle(handle) ? TRUE : FALSE;
-    call.log({sim::hex(reinterpret_cast<std::uintptr_t>(handle))}, ok);
+    SIM_LOG_CALL(call, {sim::hex(reinterpret_cast<std::uintptr_t>(handle))}, ok);
     return ok;
 }
 
 void Sleep(DWORD milliseconds) {
     PlatformCall call("Sleep");
-    call.log({milliseconds}, nullptr);
+    SIM_LOG_CALL(call, {milliseconds}, nullptr);
     sim::Kernel& kernel = call.device().kernel();
     kernel.block(call.lock(), nullptr, kernel.now() + static_cast<sim::Millis>(milliseconds));
 }
@@ -56,7 +55,7 @@ void Sleep(DWORD milliseconds) {
 DWORD GetTickCount(void) {
     PlatformCall call("GetTickCount");
     const DWORD now = static_cast<DWORD>(call.device().now());
-    call.log(json::array(), now);
+    SIM_LOG_CALL(call, json::array(), now);
     return now;
 }
 
@@ -65,21 +64,21 @@ DWORD GetTickCount(void) {
 LONG InterlockedIncrement(LPLONG addend) {
     PlatformCall call("InterlockedIncrement");
     const LONG result = __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST);
-    call.log(json::array(), result);
+    SIM_LOG_CALL(call, json::array(), result);
     return result;
 }
 
 LONG InterlockedDecrement(LPLONG addend) {
     PlatformCall call("InterlockedDecrement");
     const LONG result = __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST);
-    call.log(json::array(), result);
+    SIM_LOG_CALL(call, json::array(), result);
     return result;
 }
 
 LONG InterlockedExchange(LPLONG target, LONG value) {
     PlatformCall call("InterlockedExchange");
     const LONG previous = __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
-    call.log({value}, previous);
+    SIM_LOG_CALL(call, {value}, previous);
     return previous;
 }
 
@@ -88,7 +87,7 @@ LONG InterlockedCompareExchange(LPLONG destination, LONG exchange, LONG comparan
     LONG expected = comparand;
     __atomic_compare_exchange_n(destination, &expected, exchange, false, __ATOMIC_SEQ_CST,
                                 __ATOMIC_SEQ_CST);
-    call.log({exchange, comparand}, expected);
+    SIM_LOG_CALL(call, {exchange, comparand}, expected);
     return expected;
 }
 
@@ -111,13 +110,13 @@ void InitializeCriticalSection(LPCRITICAL_SECTION section) {
     PlatformCall call("InitializeCriticalSection");
     sim::Device::SectionState* state = call.device().create_section();
     section->simulatorLock = state;
-    call.log({section_name(*state)}, nullptr);
+    SIM_LOG_CALL(call, {section_name(*state)}, nullptr);
 }
 
 void DeleteCriticalSection(LPCRITICAL_SECTION section) {
     PlatformCall call("DeleteCriticalSection");
     sim::Device::SectionState& state = section_of(call, section, "DeleteCriticalSection");
-    call.log({section_name(state)}, nullptr);
+    SIM_LOG_CALL(call, {section_name(state)}, nullptr);
     call.device().delete_section(section->simulatorLock);
     section->simulatorLock = nullptr;
 }
@@ -126,7 +125,7 @@ void EnterCriticalSection(LPCRITICAL_SECTION section) {
     PlatformCall call("EnterCriticalSection");
     sim::Device::SectionState& state = section_of(call, section, "EnterCriticalSection");
     const sim::SimThread* self = sim::Kernel::current();
-    call.log({section_name(state)}, nullptr);
+    SIM_LOG_CALL(call, {section_name(state)}, nullptr);
     if (state.owner == self) {
         ++state.depth;
         return;
@@ -145,7 +144,7 @@ void LeaveCriticalSection(LPCRITICAL_SECTION section) {
         sim::program_fault("LeaveCriticalSection by a thread that does not own " +
                            section_name(state));
     }
-    call.log({section_name(state)}, nullptr);
+    SIM_LOG_CALL(call, {section_name(state)}, nullptr);
     if (--state.depth == 0) {
         state.owner = nullptr;
         call.device().kernel().notify(&state);

@@ -5,7 +5,9 @@
 using sim::PlatformCall;
 
 namespace {
-std::string flags(DWORD value) { return sim::hex(value); }
+std::string flags(DWORD value) {
+    return sim::hex(value);
+}
 }  // namespace
 
 LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD protect) {
@@ -18,8 +20,10 @@ LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD prot
     } else {
         range = memory.reserve(size, error);
     }
-    call.log({address == nullptr ? "NULL" : "address", size, flags(allocationType), flags(protect)},
-             memory.name_of(range), error);
+    SIM_LOG_CALL(
+        call,
+        {address == nullptr ? "NULL" : "address", size, flags(allocationType), flags(protect)},
+        memory.name_of(range), error);
     return range;
 }
 
@@ -31,15 +35,16 @@ BOOL VirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect) {
         error = "only physical sources (PAGE_PHYSICAL) are supported";
     } else {
         // With PAGE_PHYSICAL the source is the physical address divided by 256.
-        const std::uint64_t physical = static_cast<std::uint64_t>(
-                                           reinterpret_cast<std::uintptr_t>(source)) << 8;
+        const std::uint64_t physical =
+            static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(source)) << 8;
         error = memory.map_physical(destination, physical, size,
                                     protect & ~(DWORD{PAGE_NOCACHE} | DWORD{PAGE_PHYSICAL}));
     }
     const BOOL ok = error.empty() ? TRUE : FALSE;
-    call.log({memory.name_of(destination), sim::hex(reinterpret_cast<std::uintptr_t>(source)), size,
-              flags(protect)},
-             ok, error);
+    SIM_LOG_CALL(call,
+                 {memory.name_of(destination), sim::hex(reinterpret_cast<std::uintptr_t>(source)),
+                  size, flags(protect)},
+                 ok, error);
     return ok;
 }
 
@@ -56,6 +61,6 @@ BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
     } else {
         error = "not the start of a reserved range";
     }
-    call.log({name, size, flags(freeType)}, ok, error);
+    SIM_LOG_CALL(call, {name, size, flags(freeType)}, ok, error);
     return ok;
 }

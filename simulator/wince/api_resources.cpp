@@ -11,7 +11,8 @@ namespace {
 // MAKEINTRESOURCE, or a string.
 sim::ResId res_id(LPCWSTR name) {
     if (IS_INTRESOURCE(name)) {
-        return sim::ResId::number(static_cast<std::uint16_t>(reinterpret_cast<std::uintptr_t>(name)));
+        return sim::ResId::number(
+            static_cast<std::uint16_t>(reinterpret_cast<std::uintptr_t>(name)));
     }
     std::u16string text;
     for (std::size_t i = 0; i < 256 && name[i] != 0; ++i) {
@@ -20,7 +21,9 @@ sim::ResId res_id(LPCWSTR name) {
     return sim::ResId::text(text);
 }
 
-bool our_module(HMODULE module) { return module == sim::Module::instance(); }
+bool our_module(HMODULE module) {
+    return module == sim::Module::instance();
+}
 
 }  // namespace
 
@@ -28,10 +31,11 @@ HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
     PlatformCall call("FindResourceW");
     const sim::ResId id = name == nullptr ? sim::ResId{} : res_id(name);
     const sim::ResId kind = type == nullptr ? sim::ResId{} : res_id(type);
-    const sim::ResourceEntry* entry =
-        our_module(module) && name != nullptr && type != nullptr ? call.device().module().find(kind, id)
-                                                                  : nullptr;
-    call.log({"module", id.to_string(), kind.to_string()}, entry != nullptr ? "found" : "NULL");
+    const sim::ResourceEntry* entry = our_module(module) && name != nullptr && type != nullptr
+                                          ? call.device().module().find(kind, id)
+                                          : nullptr;
+    SIM_LOG_CALL(call, {"module", id.to_string(), kind.to_string()},
+                 entry != nullptr ? "found" : "NULL");
     return reinterpret_cast<HRSRC>(const_cast<sim::ResourceEntry*>(entry));
 }
 
@@ -45,8 +49,8 @@ HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
     HGLOBAL data = our_module(module) && known && !entry->data.empty()
                        ? const_cast<std::uint8_t*>(entry->data.data())
                        : nullptr;
-    call.log({"module", resource == nullptr ? "NULL" : "resource"},
-             data != nullptr ? "data" : "NULL");
+    SIM_LOG_CALL(call, {"module", resource == nullptr ? "NULL" : "resource"},
+                 data != nullptr ? "data" : "NULL");
     return data;
 }
 
@@ -59,14 +63,13 @@ DWORD SizeofResource(HMODULE module, HRSRC resource) {
             size = static_cast<DWORD>(e.data.size());
         }
     }
-    call.log({"module", "resource"}, size);
+    SIM_LOG_CALL(call, {"module", "resource"}, size);
     return size;
 }
 
 namespace {
 
-HICON load_icon(PlatformCall& call, HINSTANCE instance, LPCWSTR name, int cx, int cy,
-                json args) {
+HICON load_icon(PlatformCall& call, HINSTANCE instance, LPCWSTR name, int cx, int cy, json args) {
     std::string error;
     HICON icon = nullptr;
     if (!our_module(instance)) {
@@ -77,9 +80,10 @@ HICON load_icon(PlatformCall& call, HINSTANCE instance, LPCWSTR name, int cx, in
         const auto id = static_cast<std::uint16_t>(reinterpret_cast<std::uintptr_t>(name));
         icon = call.device().load_icon(id, cx, cy, error);
     }
-    call.log(std::move(args), icon != nullptr ? json(sim::hex(reinterpret_cast<std::uintptr_t>(icon)))
-                                              : json(nullptr),
-             error);
+    SIM_LOG_CALL(
+        call, std::move(args),
+        icon != nullptr ? json(sim::hex(reinterpret_cast<std::uintptr_t>(icon))) : json(nullptr),
+        error);
     return icon;
 }
 
@@ -93,9 +97,10 @@ HICON LoadIconW(HINSTANCE instance, LPCWSTR name) {
 
 HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int cx, int cy, UINT flags) {
     PlatformCall call("LoadImageW");
-    json args = {"instance", name == nullptr ? "NULL" : res_id(name).to_string(), type, cx, cy, flags};
+    json args = {"instance", name == nullptr ? "NULL" : res_id(name).to_string(), type, cx, cy,
+                 flags};
     if (type != IMAGE_ICON) {
-        call.log(std::move(args), nullptr, "only icons are supported");
+        SIM_LOG_CALL(call, std::move(args), nullptr, "only icons are supported");
         return nullptr;
     }
     return load_icon(call, instance, name, cx == 0 ? 32 : cx, cy == 0 ? 32 : cy, std::move(args));

@@ -7,7 +7,9 @@ using sim::PlatformCall;
 
 namespace {
 
-std::string hwnd_name(HWND hwnd) { return sim::hex(reinterpret_cast<std::uintptr_t>(hwnd)); }
+std::string hwnd_name(HWND hwnd) {
+    return sim::hex(reinterpret_cast<std::uintptr_t>(hwnd));
+}
 
 const char* message_name(UINT message) {
     switch (message) {
@@ -134,19 +136,20 @@ int DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialogTemplate, 
 
     const sim::ResourceEntry* entry = device.module().entry_at(dialogTemplate);
     if (dialogTemplate == nullptr || entry == nullptr || dialogProc == nullptr) {
-        call.log(std::move(args), -1,
-                 dialogProc == nullptr ? "no dialog procedure" : "no dialog template");
+        SIM_LOG_CALL(call, std::move(args), -1,
+                     dialogProc == nullptr ? "no dialog procedure" : "no dialog template");
         return -1;
     }
     auto parsed = sim::parse_dialog_template(entry->data);
     if (!parsed.ok()) {
-        call.log(std::move(args), -1, "corrupt dialog template: " + parsed.error().describe());
+        SIM_LOG_CALL(call, std::move(args), -1,
+                     "corrupt dialog template: " + parsed.error().describe());
         return -1;
     }
     const sim::SimThread* self = sim::Kernel::current();
     sim::Window& created = device.windows().create_dialog(parsed.value(), self, dialogProc);
     const HWND hwnd = created.hwnd();
-    call.log(args, "running", "dialog " + hwnd_name(hwnd) + " created");
+    SIM_LOG_CALL(call, args, "running", "dialog " + hwnd_name(hwnd) + " created");
     screen_event(device, "dialog-created", created);
 
     call_dialog_proc(call, hwnd, dialogProc, WM_INITDIALOG, 0, initParam);
@@ -185,7 +188,7 @@ int DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialogTemplate, 
         screen_event(device, "dialog-destroyed", *dialog);
         device.windows().destroy(*dialog);
     }
-    call.log(std::move(args), result, "dialog ended");
+    SIM_LOG_CALL(call, std::move(args), result, "dialog ended");
     return result;
 }
 
@@ -198,7 +201,7 @@ BOOL EndDialog(HWND dialog, int result) {
         w->result = result;
         ok = TRUE;
     }
-    call.log({hwnd_name(dialog), result}, ok);
+    SIM_LOG_CALL(call, {hwnd_name(dialog), result}, ok);
     return ok;
 }
 
@@ -223,8 +226,11 @@ BOOL ShowWindow(HWND window, int command) {
             screen_event(device, w->visible ? "window-shown" : "window-hidden", *w);
         }
     }
-    call.log({hwnd_name(window), command == SW_HIDE ? "SW_HIDE" : command == SW_SHOW ? "SW_SHOW" : "other"},
-             was_visible, note);
+    SIM_LOG_CALL(call,
+                 {hwnd_name(window), command == SW_HIDE   ? "SW_HIDE"
+                                     : command == SW_SHOW ? "SW_SHOW"
+                                                          : "other"},
+                 was_visible, note);
     return was_visible;
 }
 
@@ -234,7 +240,7 @@ BOOL SetForegroundWindow(HWND window) {
     if (w != nullptr) {
         call.device().windows().set_foreground(w);
     }
-    call.log({hwnd_name(window)}, w != nullptr ? TRUE : FALSE);
+    SIM_LOG_CALL(call, {hwnd_name(window)}, w != nullptr ? TRUE : FALSE);
     return w != nullptr ? TRUE : FALSE;
 }
 
@@ -255,13 +261,17 @@ LRESULT SendDlgItemMessageW(HWND dialog, int itemId, UINT message, WPARAM wParam
     } else {
         note = "message not supported by the simulator";
     }
-    const char* name = message == BM_GETCHECK ? "BM_GETCHECK" : message == BM_SETCHECK ? "BM_SETCHECK" : nullptr;
-    call.log({hwnd_name(dialog), itemId, name != nullptr ? json(name) : json(message), wParam, lParam},
-             result, note);
+    const char* name = message == BM_GETCHECK   ? "BM_GETCHECK"
+                       : message == BM_SETCHECK ? "BM_SETCHECK"
+                                                : nullptr;
+    SIM_LOG_CALL(
+        call,
+        {hwnd_name(dialog), itemId, name != nullptr ? json(name) : json(message), wParam, lParam},
+        result, note);
     return result;
 }
 
 void InitCommonControls(void) {
     PlatformCall call("InitCommonControls");
-    call.log(json::array(), nullptr);
+    SIM_LOG_CALL(call, json::array(), nullptr);
 }

@@ -24,7 +24,7 @@ struct PhysicalPage {
 };
 
 class VirtualMemory {
-public:
+  public:
     static constexpr std::size_t kPageSize = 4096;
 
     VirtualMemory() = default;
@@ -65,7 +65,7 @@ public:
     int failing_reservations() const { return fail_reservations_; }
     int failing_mappings() const { return fail_mappings_; }
 
-private:
+  private:
     struct Range {
         std::size_t size = 0;
         std::uint64_t serial = 0;

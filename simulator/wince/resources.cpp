@@ -25,7 +25,7 @@ namespace {
 
 // A bounds-checked little-endian reader over a span.
 class Reader {
-public:
+  public:
     explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     std::size_t pos() const { return pos_; }
@@ -86,7 +86,8 @@ public:
         if (!need(2, what)) {
             return std::nullopt;
         }
-        const std::uint16_t first = static_cast<std::uint16_t>(bytes_[pos_] | bytes_[pos_ + 1] << 8);
+        const std::uint16_t first =
+            static_cast<std::uint16_t>(bytes_[pos_] | bytes_[pos_ + 1] << 8);
         if (first == 0x0000) {
             pos_ += 2;
             return std::nullopt;
@@ -117,7 +118,7 @@ public:
         return out;
     }
 
-private:
+  private:
     std::span<const std::uint8_t> bytes_;
     std::size_t pos_ = 0;
     std::optional<ParseError> error_;

@@ -36,7 +36,7 @@ struct ParseError {
 
 template <class T>
 class Parsed {
-public:
+  public:
     Parsed(T value) : result_(std::move(value)) {}
     Parsed(ParseError error) : result_(std::move(error)) {}
     bool ok() const { return std::holds_alternative<T>(result_); }
@@ -44,7 +44,7 @@ public:
     T& value() { return std::get<T>(result_); }
     const ParseError& error() const { return std::get<ParseError>(result_); }
 
-private:
+  private:
     std::variant<T, ParseError> result_;
 };
 

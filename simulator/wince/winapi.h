@@ -56,7 +56,7 @@ typedef void* HGLOBAL;
 #define __TEXT(quote) u##quote
 #define TEXT(quote) __TEXT(quote)
 
-#define LOWORD(l) ((WORD)((UINT_PTR)(l) & 0xffff))
+#define LOWORD(l) ((WORD)((UINT_PTR)(l)&0xffff))
 #define HIWORD(l) ((WORD)(((UINT_PTR)(l) >> 16) & 0xffff))
 #define MAKEINTRESOURCEW(i) ((LPWSTR)(UINT_PTR)((WORD)(i)))
 #define MAKEINTRESOURCE MAKEINTRESOURCEW

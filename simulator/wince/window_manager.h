@@ -25,8 +25,12 @@ constexpr int kScreenHeight = 320;
 constexpr int kNavBarHeight = 26;
 
 // Dialog units to pixels for the dialog font on this screen.
-constexpr int dlu_to_px_x(int dlu) { return dlu * 6 / 4; }
-constexpr int dlu_to_px_y(int dlu) { return dlu * 13 / 8; }
+constexpr int dlu_to_px_x(int dlu) {
+    return dlu * 6 / 4;
+}
+constexpr int dlu_to_px_y(int dlu) {
+    return dlu * 13 / 8;
+}
 
 struct Rect {
     int left = 0, top = 0, width = 0, height = 0;
@@ -82,7 +86,7 @@ struct Message {
 };
 
 class WindowManager {
-public:
+  public:
     // Builds a dialog and its controls from a template, hidden, at the
     // template's position below the navigation bar.
     Window& create_dialog(const DialogTemplate& t, const SimThread* thread, DLGPROC proc);
@@ -105,7 +109,7 @@ public:
 
     json describe(const Window& w) const;
 
-private:
+  private:
     std::map<std::uintptr_t, std::unique_ptr<Window>> windows_;
     std::map<const SimThread*, std::deque<Message>> queues_;
     Window* foreground_ = nullptr;

@@ -29,28 +29,27 @@ TEST(Tray, EveryPathUsesItsIconAndTip) {
     CorvaneDevice device;
     device->start();
     device->click_control(IDC_ALLOW_100);
-    device->press_ok();   // add at 400
-    device->tap_tray();   // to 498
-    device->tap_tray();   // to 100: "Turbo On"
+    device->press_ok();         // add at 400
+    device->tap_tray();         // to 498
+    device->tap_tray();         // to 100: "Turbo On"
     device->double_tap_tray();  // first touch: to 400; then delete at 400
-    device->press_ok();   // add at 400
-    device->tap_tray();   // to 498
+    device->press_ok();         // add at 400
+    device->tap_tray();         // to 498
     device->double_tap_tray();  // to 100, delete at 100: "Turbo Off"
-    device->press_ok();   // add at 100: "Turbo Off"
-    device->request_close();  // delete at 100 before ending
+    device->press_ok();         // add at 100: "Turbo Off"
+    device->request_close();    // delete at 100 before ending
     using T = std::tuple<std::string, int, std::string>;
-    EXPECT_EQ(tray_calls(device),
-              (std::vector<T>{{"NIM_ADD", IDI_TRAY_400, "Turbo On"},
-                              {"NIM_MODIFY", IDI_TRAY_498, "Turbo On"},
-                              {"NIM_MODIFY", IDI_TRAY_100, "Turbo On"},
-                              {"NIM_MODIFY", IDI_TRAY_400, "Turbo On"},
-                              {"NIM_DELETE", IDI_TRAY_400, "Turbo On"},
-                              {"NIM_ADD", IDI_TRAY_400, "Turbo On"},
-                              {"NIM_MODIFY", IDI_TRAY_498, "Turbo On"},
-                              {"NIM_MODIFY", IDI_TRAY_100, "Turbo On"},
-                              {"NIM_DELETE", IDI_TRAY_100, "Turbo Off"},
-                              {"NIM_ADD", IDI_TRAY_100, "Turbo Off"},
-                              {"NIM_DELETE", IDI_TRAY_100, "Turbo Off"}}));
+    EXPECT_EQ(tray_calls(device), (std::vector<T>{{"NIM_ADD", IDI_TRAY_400, "Turbo On"},
+                                                  {"NIM_MODIFY", IDI_TRAY_498, "Turbo On"},
+                                                  {"NIM_MODIFY", IDI_TRAY_100, "Turbo On"},
+                                                  {"NIM_MODIFY", IDI_TRAY_400, "Turbo On"},
+                                                  {"NIM_DELETE", IDI_TRAY_400, "Turbo On"},
+                                                  {"NIM_ADD", IDI_TRAY_400, "Turbo On"},
+                                                  {"NIM_MODIFY", IDI_TRAY_498, "Turbo On"},
+                                                  {"NIM_MODIFY", IDI_TRAY_100, "Turbo On"},
+                                                  {"NIM_DELETE", IDI_TRAY_100, "Turbo Off"},
+                                                  {"NIM_ADD", IDI_TRAY_100, "Turbo Off"},
+                                                  {"NIM_DELETE", IDI_TRAY_100, "Turbo Off"}}));
     for (const json& call : device.calls("Shell_NotifyIcon")) {
         EXPECT_EQ(call["ret"], 1) << call.dump();
     }
@@ -176,8 +175,8 @@ TEST(ShellBubbles, RecordsOfTheWrongSizeAreRefusedAndTheSameIdReplaces) {
     }));
     device->start();
     ASSERT_NE(sizeof(SHNOTIFICATIONDATA), 56u);
-    EXPECT_EQ(results, (std::vector<LRESULT>{E_INVALIDARG, ERROR_SUCCESS, ERROR_SUCCESS,
-                                             E_INVALIDARG}));
+    EXPECT_EQ(results,
+              (std::vector<LRESULT>{E_INVALIDARG, ERROR_SUCCESS, ERROR_SUCCESS, E_INVALIDARG}));
     const json bubbles = device.screen()["bubbles"];
     ASSERT_EQ(bubbles.size(), 1u);
     EXPECT_EQ(bubbles[0]["text"], "two");
@@ -206,9 +205,9 @@ TEST(Monitor, ASteadyPassOnlyReadsTheClockAndSleeps) {
     device->press_ok();
     device.clear_events();
     device->wait(6000 * 3);
-    const std::vector<std::string> steady = {
-        "EnterCriticalSection", "VirtualAlloc", "VirtualCopy",          "READ_REGISTER_ULONG",
-        "VirtualFree",          "mrc",          "LeaveCriticalSection", "Sleep"};
+    const std::vector<std::string> steady = {"EnterCriticalSection", "VirtualAlloc", "VirtualCopy",
+                                             "READ_REGISTER_ULONG",  "VirtualFree",  "mrc",
+                                             "LeaveCriticalSection", "Sleep"};
     const auto passes = monitor_passes(device);
     ASSERT_EQ(passes.size(), 3u);
     for (const auto& pass : passes) {

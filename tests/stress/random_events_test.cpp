@@ -64,7 +64,9 @@ World observe(sim::Device& device) {
     });
 }
 
-double setting_mhz(LONG mode) { return CoreClockKhz(SPEED_SETTINGS[mode].cccrWord) / 1000.0; }
+double setting_mhz(LONG mode) {
+    return CoreClockKhz(SPEED_SETTINGS[mode].cccrWord) / 1000.0;
+}
 
 // Checks the invariants that hold whenever the device is idle; returns the
 // first one broken, or "".
@@ -75,19 +77,21 @@ std::string broken_invariant(const World& w, sim::ProgramState state) {
     if ((w.tray_icons == 1) != in_tray || w.tray_icons > 1) {
         why << "tray icons: " << w.tray_icons << " while " << (running ? "running" : "ended")
             << " with the dialog " << (w.dialog_visible ? "visible" : "hidden");
-    } else if (in_tray && (!IsSpeedMode(w.mode) ||
-                           w.tray_icon_resource != static_cast<int>(SPEED_SETTINGS[w.mode].trayIconId))) {
+    } else if (in_tray &&
+               (!IsSpeedMode(w.mode) ||
+                w.tray_icon_resource != static_cast<int>(SPEED_SETTINGS[w.mode].trayIconId))) {
         why << "tray icon " << w.tray_icon_resource << " does not show mode " << w.mode;
     } else if (in_tray && w.target != SPEED_SETTINGS[w.mode].cccrWord) {
-        why << "target " << std::hex << w.target << " is not the word of mode " << std::dec << w.mode;
+        why << "target " << std::hex << w.target << " is not the word of mode " << std::dec
+            << w.mode;
     } else if (w.monitors > 1) {
         why << w.monitors << " monitors";
     } else if (in_tray && w.monitors != 1) {
         why << "no monitor while in the tray";
     } else if (w.pending < 0) {
         why << "pending count " << w.pending;
-    } else if (running &&
-               static_cast<std::uint64_t>(w.pending) != w.bubbles_accepted - w.bubble_remove_calls) {
+    } else if (running && static_cast<std::uint64_t>(w.pending) !=
+                              w.bubbles_accepted - w.bubble_remove_calls) {
         why << "pending count " << w.pending << " but " << w.bubbles_accepted << " posted and "
             << w.bubble_remove_calls << " removed";
     } else if (w.reservations != 0) {
@@ -141,8 +145,8 @@ Outcome run_seed(std::uint64_t seed) {
         } else if (action < 72) {
             const int ms = pick(4) == 0 ? 6000 + pick(7000) : pick(6500);
             log << "wait" << ms << " ";
-            full_period_check = ms >= 6000 && before.failing_mappings == 0 &&
-                                before.failing_reservations == 0;
+            full_period_check =
+                ms >= 6000 && before.failing_mappings == 0 && before.failing_reservations == 0;
             device.wait(ms);
         } else if (action < 78) {
             log << "resume ";

@@ -17,7 +17,7 @@ using sim::json;
 
 // A device running Corvane, recording every event it traces.
 class CorvaneDevice {
-public:
+  public:
     explicit CorvaneDevice(sim::Kernel::Options kernel = {})
         : CorvaneDevice(sim::corvane_device_options(kernel)) {}
 
@@ -64,7 +64,7 @@ public:
         });
     }
 
-private:
+  private:
     std::unique_ptr<sim::Device> device_;
     std::vector<json> events_;
 };

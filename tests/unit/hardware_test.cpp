@@ -10,7 +10,9 @@
 
 namespace {
 
-double rounded(double mhz) { return std::round(mhz * 100) / 100; }
+double rounded(double mhz) {
+    return std::round(mhz * 100) / 100;
+}
 
 TEST(ClockModel, DecodesTheThreeSettingsAndTheReservedTurboCode) {
     const std::pair<std::uint32_t, double> settings[] = {
@@ -109,7 +111,7 @@ TEST(Mappings, BadMappingsFail) {
     std::vector<BOOL> results;
     sim::Device device(program([&] {
         LPVOID range = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
-        results.push_back(VirtualCopy(nullptr, kCccrArg, 4, kRead));      // no range
+        results.push_back(VirtualCopy(nullptr, kCccrArg, 4, kRead));        // no range
         results.push_back(VirtualCopy(range, kCccrArg, 4, PAGE_READONLY));  // not physical
         results.push_back(VirtualCopy(range, reinterpret_cast<LPVOID>(std::uintptr_t{0x400000}), 4,
                                       kRead));  // no device at 0x40000000

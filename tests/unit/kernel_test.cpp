@@ -139,8 +139,8 @@ TEST(Scheduler, TheSameSeedGivesTheSameInterleaving) {
     }
     EXPECT_GT(distinct.size(), 10u) << "seeds should explore different interleavings";
     // Without a seed a thread runs until it blocks or ends.
-    EXPECT_EQ(interleaving(std::nullopt), std::string(20, 'm') + std::string(20, 'a') +
-                                              std::string(20, 'b'));
+    EXPECT_EQ(interleaving(std::nullopt),
+              std::string(20, 'm') + std::string(20, 'a') + std::string(20, 'b'));
 }
 
 TEST(Scheduler, ProcessEndStopsEveryOtherThreadAtItsNextCall) {
@@ -198,11 +198,13 @@ int shared_sum(std::uint64_t seed, bool locked) {
             InitializeCriticalSection(&section);
             std::function<void()> adder = [&] {
                 for (int i = 0; i < 100; ++i) {
-                    if (locked) EnterCriticalSection(&section);
+                    if (locked)
+                        EnterCriticalSection(&section);
                     const int seen = shared;
                     InterlockedIncrement(&dummy);
                     shared = seen + 1;
-                    if (locked) LeaveCriticalSection(&section);
+                    if (locked)
+                        LeaveCriticalSection(&section);
                 }
             };
             CloseHandle(start_thread(&adder));

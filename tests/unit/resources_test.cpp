@@ -65,8 +65,7 @@ const Row kControls[] = {
     {Kind::CentredText, -1, 64, 72, 32, 8, u"400 MHz"},
     {Kind::GroupBox, -1, 6, 42, 150, 42, u"Icon Legend"},
     {Kind::AutoCheckBox, IDC_ALLOW_100, 6, 90, 135, 10, u"Allow 100 MHz"},
-    {Kind::AutoCheckBox, IDC_SHOW_NOTIFICATION, 6, 102, 135, 10,
-     u"Show Speed Change Notification"},
+    {Kind::AutoCheckBox, IDC_SHOW_NOTIFICATION, 6, 102, 135, 10, u"Show Speed Change Notification"},
 };
 
 TEST(SettingsTemplate, DialogHeader) {
@@ -191,8 +190,8 @@ Colours count(const sim::IconImage& image) {
 
 TEST(Icons, EachIconHasItsSizes) {
     const std::pair<std::uint16_t, std::vector<int>> sizes[] = {
-        {IDI_APP, {32, 16}},      {IDI_LEGEND_100, {32, 16}}, {IDI_TRAY_400, {16}},
-        {IDI_TRAY_498, {16}},     {IDI_LEGEND_498, {32}},     {IDI_TRAY_100, {16}},
+        {IDI_APP, {32, 16}},   {IDI_LEGEND_100, {32, 16}}, {IDI_TRAY_400, {16}},
+        {IDI_TRAY_498, {16}},  {IDI_LEGEND_498, {32}},     {IDI_TRAY_100, {16}},
         {IDI_LEGEND_400, {32}}};
     for (const auto& [id, expected] : sizes) {
         std::vector<int> got;
@@ -211,9 +210,9 @@ TEST(Icons, StepMeterPictures) {
         std::uint16_t id;
         int yellow_squares, white_squares;
     };
-    const Expect pictures[] = {{IDI_LEGEND_100, 0, 0}, {IDI_TRAY_100, 0, 0}, {IDI_LEGEND_400, 2, 0},
-                               {IDI_TRAY_400, 2, 0},   {IDI_LEGEND_498, 2, 1}, {IDI_TRAY_498, 2, 1},
-                               {IDI_APP, 2, 1}};
+    const Expect pictures[] = {
+        {IDI_LEGEND_100, 0, 0}, {IDI_TRAY_100, 0, 0}, {IDI_LEGEND_400, 2, 0}, {IDI_TRAY_400, 2, 0},
+        {IDI_LEGEND_498, 2, 1}, {IDI_TRAY_498, 2, 1}, {IDI_APP, 2, 1}};
     for (const auto& p : pictures) {
         for (const auto& image : icon_images(p.id)) {
             SCOPED_TRACE("icon " + std::to_string(p.id) + " at " + std::to_string(image.width));

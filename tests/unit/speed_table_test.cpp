@@ -10,17 +10,19 @@
 
 namespace {
 
-std::u16string text(LPCWSTR s) { return std::u16string(s); }
+std::u16string text(LPCWSTR s) {
+    return std::u16string(s);
+}
 
 TEST(SpeedTable, NextSpeedModeCoversEveryCase) {
     struct Row {
         LONG allow100, current, next;
     };
     const Row rows[] = {
-        {1, 0, 1},  {1, 1, 2}, {1, 2, 0},                       // cycle 100, 400, 498
-        {0, 0, -1}, {0, 1, 2}, {0, 2, 1},                       // toggle 400, 498
-        {1, 3, -1}, {0, 3, -1}, {1, -1, -1}, {0, -7, -1},       // no move from other values
-        {5, 2, 0},                                              // any non-zero flag allows
+        {1, 0, 1},  {1, 1, 2},  {1, 2, 0},                 // cycle 100, 400, 498
+        {0, 0, -1}, {0, 1, 2},  {0, 2, 1},                 // toggle 400, 498
+        {1, 3, -1}, {0, 3, -1}, {1, -1, -1}, {0, -7, -1},  // no move from other values
+        {5, 2, 0},                                         // any non-zero flag allows
     };
     for (const Row& r : rows) {
         EXPECT_EQ(NextSpeedMode(r.current, r.allow100), r.next)
@@ -92,8 +94,8 @@ TEST(SpeedTable, ComputedClocksRoundToTheirLabels) {
         EXPECT_EQ(nearest, mode);
         EXPECT_LT(std::fabs(mhz - labels[mode]) / labels[mode], 0.005);
     }
-    EXPECT_EQ(CoreClockKhz(0x0), 0u);   // L code 0 is reserved
-    EXPECT_EQ(CoreClockKhz(0x101), 0u); // M code 0 is reserved
+    EXPECT_EQ(CoreClockKhz(0x0), 0u);    // L code 0 is reserved
+    EXPECT_EQ(CoreClockKhz(0x101), 0u);  // M code 0 is reserved
 }
 
 }  // namespace
