@@ -4,7 +4,7 @@
 # Both install what is missing first (scripts/install-deps.sh).
 
 SHELL := /bin/bash
-.PHONY: run test build deps deps-build test-dev test-asan test-tsan format clean
+.PHONY: run test build bench deps deps-build test-dev test-asan test-tsan format clean
 
 deps:
 	scripts/install-deps.sh
@@ -29,12 +29,16 @@ test-dev:
 test-asan:
 	cmake --preset asan
 	cmake --build --preset asan
-	ctest --preset asan -L sanitize
+	ctest --preset asan -LE 'fuzz|browser|arm'
 
 test-tsan:
 	cmake --preset tsan
 	cmake --build --preset tsan
-	ctest --preset tsan -L sanitize
+	ctest --preset tsan -LE 'fuzz|browser|arm'
+
+# Benchmarks (not tests): a simulated day in the tray.
+bench: build
+	./build/dev/bench/corvane_tray_day_bench
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -26,6 +26,11 @@ class CorvaneDevice {
         device_->trace().add_sink([this](const json& e) { events_.push_back(e); });
     }
 
+    // The device goes first: shutting it down still traces the process's end.
+    ~CorvaneDevice() { device_.reset(); }
+    CorvaneDevice(const CorvaneDevice&) = delete;
+    CorvaneDevice& operator=(const CorvaneDevice&) = delete;
+
     sim::Device& operator*() { return *device_; }
     sim::Device* operator->() { return device_.get(); }
 
