@@ -9,13 +9,17 @@
 
 #include "simulator/device.h"
 #include "simulator/hex.h"
+#include "simulator/tsan.h"
 
 namespace sim {
 
 class PlatformCall {
   public:
     explicit PlatformCall(const char* name)
-        : device_(Device::current()), lock_(device_.kernel().mutex()), name_(name) {
+        : device_(Device::current()),
+          hidden_(device_.kernel().scheduling() == Scheduling::FreeRunning),
+          lock_(device_.kernel().mutex()),
+          name_(name) {
         if (Kernel::current() == nullptr) {
             std::fprintf(stderr, "simulator: %s called outside a program thread\n", name);
             std::abort();
@@ -43,13 +47,53 @@ class PlatformCall {
     template <class F>
     auto outside(F&& f) {
         lock_.unlock();
+        hidden_.end();
         auto result = f();
+        hidden_.begin();
         lock_.lock();
         return result;
     }
 
+    // Runs `f` where ThreadSanitizer sees it: an access to the program's
+    // own memory that the platform makes atomic, or a synchronisation the
+    // platform provides.
+    template <class F>
+    void visible(F&& f) {
+        hidden_.end();
+        f();
+        hidden_.begin();
+    }
+
   private:
+    // Hides the device's work from ThreadSanitizer for the life of the call
+    // in the free-running mode (see tsan.h). Declared before the lock, so
+    // that taking and dropping the lock are hidden too.
+    class Hidden {
+      public:
+        explicit Hidden(bool on) : on_(on) { begin(); }
+        ~Hidden() { end(); }
+        Hidden(const Hidden&) = delete;
+        Hidden& operator=(const Hidden&) = delete;
+        void begin() {
+            if (on_ && !active_) {
+                tsan::hide_begin();
+                active_ = true;
+            }
+        }
+        void end() {
+            if (active_) {
+                tsan::hide_end();
+                active_ = false;
+            }
+        }
+
+      private:
+        bool on_;
+        bool active_ = false;
+    };
+
     Device& device_;
+    Hidden hidden_;
     Lock lock_;
     const char* name_;
 };

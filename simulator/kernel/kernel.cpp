@@ -1,5 +1,7 @@
 #include "simulator/kernel/kernel.h"
 
+#include "simulator/tsan.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -43,7 +45,11 @@ SimThread& Kernel::spawn(std::string name, std::function<std::uint32_t()> body,
     t->on_finish_ = std::move(on_finish);
     threads_.push_back(std::move(owned));
     make_ready(t);
-    t->host_ = std::thread([this, t] { thread_main(t); });
+    // A thread's creation orders what its creator did before with what it
+    // does, so ThreadSanitizer must see it even from a hidden platform call.
+    std::thread host;
+    tsan::shown([&] { host = std::thread([this, t] { thread_main(t); }); });
+    t->host_ = std::move(host);
     return *t;
 }
 

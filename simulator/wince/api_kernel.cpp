@@ -63,21 +63,24 @@ DWORD GetTickCount(void) {
 // correct when threads run truly in parallel.
 LONG InterlockedIncrement(LPLONG addend) {
     PlatformCall call("InterlockedIncrement");
-    const LONG result = __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST);
+    LONG result = 0;
+    call.visible([&] { result = __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST); });
     SIM_LOG_CALL(call, json::array(), result);
     return result;
 }
 
 LONG InterlockedDecrement(LPLONG addend) {
     PlatformCall call("InterlockedDecrement");
-    const LONG result = __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST);
+    LONG result = 0;
+    call.visible([&] { result = __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST); });
     SIM_LOG_CALL(call, json::array(), result);
     return result;
 }
 
 LONG InterlockedExchange(LPLONG target, LONG value) {
     PlatformCall call("InterlockedExchange");
-    const LONG previous = __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+    LONG previous = 0;
+    call.visible([&] { previous = __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST); });
     SIM_LOG_CALL(call, {value}, previous);
     return previous;
 }
@@ -85,8 +88,10 @@ LONG InterlockedExchange(LPLONG target, LONG value) {
 LONG InterlockedCompareExchange(LPLONG destination, LONG exchange, LONG comparand) {
     PlatformCall call("InterlockedCompareExchange");
     LONG expected = comparand;
-    __atomic_compare_exchange_n(destination, &expected, exchange, false, __ATOMIC_SEQ_CST,
-                                __ATOMIC_SEQ_CST);
+    call.visible([&] {
+        __atomic_compare_exchange_n(destination, &expected, exchange, false, __ATOMIC_SEQ_CST,
+                                    __ATOMIC_SEQ_CST);
+    });
     SIM_LOG_CALL(call, {exchange, comparand}, expected);
     return expected;
 }
@@ -135,6 +140,7 @@ void EnterCriticalSection(LPCRITICAL_SECTION section) {
     }
     state.owner = self;
     state.depth = 1;
+    call.visible([&] { sim::tsan::acquire(section); });
 }
 
 void LeaveCriticalSection(LPCRITICAL_SECTION section) {
@@ -146,6 +152,7 @@ void LeaveCriticalSection(LPCRITICAL_SECTION section) {
     }
     SIM_LOG_CALL(call, {section_name(state)}, nullptr);
     if (--state.depth == 0) {
+        call.visible([&] { sim::tsan::release(section); });
         state.owner = nullptr;
         call.device().kernel().notify(&state);
     }
