@@ -1,5 +1,6 @@
 #include "simulator/wince/resources.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace sim {
@@ -140,6 +141,13 @@ ResId res_name(Reader& r, const char* what) {
 }  // namespace
 
 Parsed<std::vector<ResourceEntry>> parse_res_file(std::span<const std::uint8_t> bytes) {
+    // A 32-bit resource file opens with an empty entry: data size 0, header
+    // size 32, type and name ordinal 0.
+    static constexpr std::uint8_t kMarker[16] = {0,    0,    0, 0, 32,   0,    0, 0,
+                                                 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};
+    if (bytes.size() < 32 || !std::equal(std::begin(kMarker), std::end(kMarker), bytes.begin())) {
+        return ParseError{0, "not a 32-bit resource file (it must open with an empty entry)"};
+    }
     std::vector<ResourceEntry> entries;
     std::size_t offset = 0;
     while (offset < bytes.size()) {
