@@ -351,29 +351,7 @@ bool Device::request_close() {
     return after_input(delivered);
 }
 
-bool Device::tap_tray() {
-    bool on_screen = false;
-    {
-        Lock lock(kernel_.mutex());
-        if (!shell_.tray.empty()) {
-            on_screen = true;
-            const TrayIcon icon = shell_.tray.front();
-            const bool delivered =
-                post_message(icon.owner, icon.callback_message, icon.id, WM_LBUTTONDOWN) &&
-                post_message(icon.owner, icon.callback_message, icon.id, WM_LBUTTONUP);
-            json event = {{"input", "tap"}};
-            if (!delivered) {
-                event["ignored"] = "the icon's window no longer exists";
-            }
-            emit(std::move(event));
-        } else {
-            emit({{"input", "tap"}, {"ignored", "no tray icon"}});
-        }
-    }
-    return after_input(on_screen);
-}
-
-bool Device::double_tap_tray() {
+bool Device::touch_tray(const char* input, std::initializer_list<LPARAM> touches) {
     bool on_screen = false;
     {
         Lock lock(kernel_.mutex());
@@ -381,20 +359,29 @@ bool Device::double_tap_tray() {
             on_screen = true;
             const TrayIcon icon = shell_.tray.front();
             bool delivered = true;
-            for (LPARAM m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}) {
+            for (LPARAM touch : touches) {
                 delivered =
-                    post_message(icon.owner, icon.callback_message, icon.id, m) && delivered;
+                    post_message(icon.owner, icon.callback_message, icon.id, touch) && delivered;
             }
-            json event = {{"input", "double-tap"}};
+            json event = {{"input", input}};
             if (!delivered) {
                 event["ignored"] = "the icon's window no longer exists";
             }
             emit(std::move(event));
         } else {
-            emit({{"input", "double-tap"}, {"ignored", "no tray icon"}});
+            emit({{"input", input}, {"ignored", "no tray icon"}});
         }
     }
     return after_input(on_screen);
+}
+
+bool Device::tap_tray() {
+    return touch_tray("tap", {WM_LBUTTONDOWN, WM_LBUTTONUP});
+}
+
+bool Device::double_tap_tray() {
+    // The shell reports the first touch of a double tap as a touch of its own.
+    return touch_tray("double-tap", {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP});
 }
 
 bool Device::post_to_program(UINT message, WPARAM wparam, LPARAM lparam) {

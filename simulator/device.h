@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -154,6 +155,7 @@ class Device {
   private:
     void on_ui_thread_end(SimThread& thread);
     bool after_input(bool delivered);
+    bool touch_tray(const char* input, std::initializer_list<LPARAM> touches);
     Window* dialog_on_screen();
     json snapshot_locked();
 
