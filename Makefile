@@ -36,9 +36,11 @@ test-tsan:
 	cmake --build --preset tsan
 	ctest --preset tsan -LE 'fuzz|browser|arm'
 
-# Benchmarks (not tests): a simulated day in the tray.
+# Benchmarks (not tests): a simulated day in the tray; the program's code
+# size for the device.
 bench: build
 	./build/dev/bench/corvane_tray_day_bench
+	bench/code_size.sh
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -5,9 +5,9 @@
 
 #include "platform/platform.h"
 
-// Every field but the lock is one aligned 32-bit word. The UI thread and the
-// monitor thread share them under these rules:
-//  - clockLock is held by whoever reads the clock and reprograms it (a
+// Every field is one aligned 32-bit word. The UI thread and the monitor
+// thread share them under these rules:
+//  - ClockLock is held by whoever reads the clock and reprograms it (a
 //    monitor pass, a tap, Quit, OK's correction), and by every write of
 //    speedMode, dialogVisible, showNotifications and monitorRunning, so the
 //    monitor never sees a half-made change and never undoes a tap.
@@ -22,9 +22,12 @@ struct AppStateRecord {
     LONG showNotifications;      // mirror of the notification check box
     LONG pendingNotifications;   // bubbles posted and not yet removed
     LONG monitorRunning;         // 1 from the OK that starts a monitor until it ends
-    CRITICAL_SECTION clockLock;  // see above; initialised by WinMain
 };
 
 extern AppStateRecord AppState;
+
+// Serialises reading the clock and reprogramming it (see above). A plain
+// static, initialised by WinMain at every start.
+extern CRITICAL_SECTION ClockLock;
 
 #endif

@@ -30,9 +30,9 @@ static void CloseSettingsDialog(HWND hDlg) {
 // Mirrors a check box into its AppState flag, re-reading the control.
 static void MirrorCheckBox(HWND hDlg, int id, LONG* flag) {
     const LONG checked = SendDlgItemMessageW(hDlg, id, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
-    EnterCriticalSection(&AppState.clockLock);
+    EnterCriticalSection(&ClockLock);
     *flag = checked;
-    LeaveCriticalSection(&AppState.clockLock);
+    LeaveCriticalSection(&ClockLock);
 }
 
 static BOOL OnCommand(HWND hDlg, WORD id) {

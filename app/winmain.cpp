@@ -6,7 +6,9 @@
 
 // Zero-filled at load time except for the three non-zero initial values:
 // 400 MHz, dialog on screen, 400 MHz target.
-AppStateRecord AppState = {NULL, SPEED_MODE_400, 1, CLOCK_CCCR_400, 0, 0, 0, 0, {0}};
+AppStateRecord AppState = {NULL, SPEED_MODE_400, 1, CLOCK_CCCR_400, 0, 0, 0, 0};
+
+CRITICAL_SECTION ClockLock;
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR commandLine,
                    int showCommand) {
@@ -15,7 +17,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR comman
     (void)showCommand;
 
     AppState.instance = instance;
-    InitializeCriticalSection(&AppState.clockLock);
+    InitializeCriticalSection(&ClockLock);
     InitCommonControls();
 
     // A missing template makes the dialog call fail; the program then ends

@@ -22,8 +22,8 @@ int SetCpuSpeed(DWORD cccrWord) {
 }
 
 void QuitProgram(HWND hDlg) {
-    EnterCriticalSection(&AppState.clockLock);
+    EnterCriticalSection(&ClockLock);
     SetCpuSpeed(CLOCK_CCCR_400);
-    LeaveCriticalSection(&AppState.clockLock);
+    LeaveCriticalSection(&ClockLock);
     EndDialog(hDlg, 1);
 }

@@ -6,7 +6,7 @@
 
 // Records the word as the target, programs it and, when that worked and
 // bubbles are on, announces it. Returns WriteClockConfig's result.
-// The caller holds AppState.clockLock.
+// The caller holds ClockLock.
 int SetCpuSpeed(DWORD cccrWord);
 
 // The dialog's Quit button: back to 400 MHz, then end the dialog.

@@ -6,7 +6,7 @@
 #include "clock/speed_table.h"
 #include "shell/notification.h"
 
-// One pass. Returns FALSE when the thread is to end. Runs under clockLock so
+// One pass. Returns FALSE when the thread is to end. Runs under ClockLock so
 // that a tap, OK or Quit cannot change the target between the check and the
 // reprogramming (which would program the old word after the tap).
 static BOOL MonitorPass(void) {
@@ -39,9 +39,9 @@ static BOOL MonitorPass(void) {
 DWORD WINAPI ClockMonitor(LPVOID parameter) {
     (void)parameter;
     for (;;) {
-        EnterCriticalSection(&AppState.clockLock);
+        EnterCriticalSection(&ClockLock);
         const BOOL keepRunning = MonitorPass();
-        LeaveCriticalSection(&AppState.clockLock);
+        LeaveCriticalSection(&ClockLock);
         if (!keepRunning) {
             ExitThread(0);
         }
@@ -57,7 +57,7 @@ void StartClockMonitor(void) {
         CloseHandle(thread);
         return;
     }
-    EnterCriticalSection(&AppState.clockLock);
+    EnterCriticalSection(&ClockLock);
     AppState.monitorRunning = 0;
-    LeaveCriticalSection(&AppState.clockLock);
+    LeaveCriticalSection(&ClockLock);
 }

@@ -8,7 +8,7 @@
 set -euo pipefail
 
 build_packages=(
-  cmake ninja-build make pkg-config
+  cmake ninja-build make pkg-config python3
   clang clang-14 lld llvm-14 libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev nlohmann-json3-dev

@@ -31,7 +31,7 @@ void ShowSpeedNotification(LPCWSTR title, LPCWSTR html) {
 BOOL RetireSpeedNotification(void) {
     // Take one from the count only if it is above 0, so that the count never
     // goes negative and every removal stands for a bubble really posted. The
-    // count changes only under clockLock, which the caller holds, so the
+    // count changes only under ClockLock, which the caller holds, so the
     // plain read is current; the exchange keeps the change itself atomic.
     LONG pending = AppState.pendingNotifications;
     while (pending > 0) {

@@ -53,7 +53,7 @@ static LPCWSTR AddOrDeleteTipFor(LONG mode) {
 void HideToTray(HWND hDlg) {
     ShowWindow(hDlg, SW_HIDE);
 
-    EnterCriticalSection(&AppState.clockLock);
+    EnterCriticalSection(&ClockLock);
     if (AppState.allow100 == 0 && AppState.speedMode == SPEED_MODE_100) {
         // 100 MHz is no longer allowed: run 400 MHz, so that the icon added
         // below never claims a speed the clock does not run.
@@ -69,7 +69,7 @@ void HideToTray(HWND hDlg) {
     // on; only when none runs is a new one started.
     const BOOL startMonitor = AppState.monitorRunning == 0;
     AppState.monitorRunning = 1;
-    LeaveCriticalSection(&AppState.clockLock);
+    LeaveCriticalSection(&ClockLock);
 
     if (startMonitor) {
         StartClockMonitor();
@@ -77,14 +77,14 @@ void HideToTray(HWND hDlg) {
 }
 
 static void TrayTap(HWND hDlg) {
-    EnterCriticalSection(&AppState.clockLock);
+    EnterCriticalSection(&ClockLock);
     const LONG next = NextSpeedMode(AppState.speedMode, AppState.allow100);
     if (next != SPEED_MODE_NONE) {
         TrayIconModify(hDlg, TRAY_ICON_ID, TrayIconFor(next), TIP_TURBO_ON);
         SetCpuSpeed(SPEED_SETTINGS[next].cccrWord);
         AppState.speedMode = next;
     }
-    LeaveCriticalSection(&AppState.clockLock);
+    LeaveCriticalSection(&ClockLock);
 }
 
 void RemoveTrayIcon(HWND hDlg) {
@@ -98,9 +98,9 @@ static void TrayDoubleTap(HWND hDlg) {
     ShowWindow(hDlg, SW_SHOW);
     SetForegroundWindow(hDlg);
     RemoveTrayIcon(hDlg);
-    EnterCriticalSection(&AppState.clockLock);
+    EnterCriticalSection(&ClockLock);
     AppState.dialogVisible = 1;
-    LeaveCriticalSection(&AppState.clockLock);
+    LeaveCriticalSection(&ClockLock);
 }
 
 void OnTrayCallback(HWND hDlg, WPARAM iconId, LPARAM mouseMessage) {

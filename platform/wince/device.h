@@ -1,0 +1,71 @@
+// The device side of platform/platform.h: the Windows CE / Pocket PC SDK,
+// plus what the SDK does not declare.
+//
+// A device build puts the SDK's include directory on the include path (the
+// arm-mingw32ce toolchain's own, or the Pocket PC 2002 SDK's). The ARM check
+// run by the tests has no SDK here and uses sdk-subset/ instead, a stand-in
+// that declares exactly what the program uses, with the SDK's names, values
+// and layouts.
+#ifndef CORVANE_PLATFORM_WINCE_DEVICE_H
+#define CORVANE_PLATFORM_WINCE_DEVICE_H
+
+#include <windows.h>
+#include <commctrl.h>
+#include <aygshell.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Maps physical (PAGE_PHYSICAL) or virtual memory into a reserved range.
+// Exported by coredll; declared only in the platform builder's pkfuncs.h.
+BOOL VirtualCopy(LPVOID lpvDest, LPVOID lpvSrc, DWORD cbSize, DWORD fdwProtect);
+
+#ifdef CORVANE_SDK_LACKS_SHNOTIFICATIONDATA
+// Bubble notifications of aygshell, for SDK headers that lack them.
+typedef enum _SHNP {
+    SHNP_INFORM = 0x1B1,
+    SHNP_ICONIC
+} SHNP;
+
+typedef struct _SHNOTIFICATIONDATA {
+    DWORD cbStruct;
+    DWORD dwID;
+    SHNP npPriority;
+    DWORD csDuration;
+    HICON hicon;
+    DWORD grfFlags;
+    CLSID clsid;
+    HWND hwndSink;
+    LPCTSTR pszHTML;
+    LPCTSTR pszTitle;
+    LPARAM lParam;
+} SHNOTIFICATIONDATA;
+#endif
+
+// aygshell's bubble functions. Their imports come from
+// platform/wince/aygshell-notification.def where the toolchain's import
+// library lacks them.
+LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* pndAdd);
+LRESULT SHNotificationRemove(const CLSID* pclsid, DWORD dwID);
+
+#ifdef __cplusplus
+}
+#endif
+
+// Uncached register access through a mapping, as the CE DDK's accessors do
+// it: one 32-bit load or store that the compiler may neither drop, repeat
+// nor move.
+#ifndef READ_REGISTER_ULONG
+#define READ_REGISTER_ULONG(reg) (*(volatile ULONG*)(reg))
+#endif
+#ifndef WRITE_REGISTER_ULONG
+#define WRITE_REGISTER_ULONG(reg, value) (*(volatile ULONG*)(reg) = (ULONG)(value))
+#endif
+
+// The records handed to the shell must have the device's sizes: the shell
+// refuses a record whose size field is not its own.
+typedef char CorvaneTrayRecordIs152Bytes[sizeof(NOTIFYICONDATA) == 152 ? 1 : -1];
+typedef char CorvaneBubbleRecordIs56Bytes[sizeof(SHNOTIFICATIONDATA) == 56 ? 1 : -1];
+
+#endif

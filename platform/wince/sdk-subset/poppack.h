@@ -1,0 +1,2 @@
+/* Restores the packing pshpack2.h changed. */
+#pragma pack(pop)

@@ -1,0 +1,2 @@
+/* Packs records on 2-byte boundaries until poppack.h. */
+#pragma pack(push, 2)
