@@ -137,11 +137,11 @@ struct SpeedChange {
 
 SpeedChange set_cpu_speed(DWORD word) {
     SpeedChange out;
-    EnterCriticalSection(&AppState.clockLock);
+    EnterCriticalSection(&ClockLock);
     out.result = SetCpuSpeed(word);
     out.target = AppState.targetClockConfig;
     out.pending = AppState.pendingNotifications;
-    LeaveCriticalSection(&AppState.clockLock);
+    LeaveCriticalSection(&ClockLock);
     return out;
 }
 
@@ -149,7 +149,7 @@ sim::DeviceOptions speed_program(std::function<void()> body, bool bubbles) {
     return run_as_program([body = std::move(body), bubbles] {
         AppState.instance = sim::Module::instance();
         AppState.showNotifications = bubbles ? 1 : 0;
-        InitializeCriticalSection(&AppState.clockLock);
+        InitializeCriticalSection(&ClockLock);
         body();
     });
 }

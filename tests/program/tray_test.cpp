@@ -81,7 +81,7 @@ TEST(Tray, TheRecordCarriesTheDialogTheIdAndTheCallback) {
 TEST(Tray, ATapAt100WithoutPermissionChangesNothing) {
     CorvaneDevice device(run_as_program([] {
         AppState.instance = sim::Module::instance();
-        InitializeCriticalSection(&AppState.clockLock);
+        InitializeCriticalSection(&ClockLock);
         AppState.speedMode = SPEED_MODE_100;
         AppState.allow100 = 0;
         AppState.targetClockConfig = CLOCK_CCCR_100;
