@@ -4,7 +4,7 @@
 # Both install what is missing first (scripts/install-deps.sh).
 
 SHELL := /bin/bash
-.PHONY: run test build bench deps deps-build test-dev test-asan test-tsan format clean
+.PHONY: run screenshots test build bench deps deps-build test-dev test-asan test-tsan format clean
 
 deps:
 	scripts/install-deps.sh
@@ -16,8 +16,13 @@ build: deps-build
 	cmake --preset dev
 	cmake --build --preset dev
 
+# The simulated Pocket PC on a web page: http://127.0.0.1:8053/ (Ctrl+C stops).
 run: build
-	./build/dev/corvane-sim --script examples/tour.scn
+	./build/dev/corvane-sim --port 8053
+
+# The README's screenshots.
+screenshots: build deps
+	node tests/browser/screenshots.mjs docs/screenshots
 
 test: deps test-dev test-asan test-tsan
 

@@ -98,22 +98,19 @@ bool Device::post_message(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
     return true;
 }
 
-HICON Device::load_icon(std::uint16_t resource, int width, int height, std::string& error) {
-    const auto key = std::make_tuple(resource, width, height);
-    if (auto cached = icon_cache_.find(key); cached != icon_cache_.end()) {
-        return reinterpret_cast<HICON>(cached->second);
-    }
+std::optional<IconImage> find_icon_image(const Module& module, std::uint16_t resource, int width,
+                                         int height, std::string& error) {
     const ResourceEntry* group =
-        module_.find(ResId::number(rt::kGroupIcon), ResId::number(resource));
+        module.find(ResId::number(rt::kGroupIcon), ResId::number(resource));
     if (group == nullptr) {
         error = "no icon resource " + std::to_string(resource);
-        return nullptr;
+        return std::nullopt;
     }
     auto entries = parse_icon_group(group->data);
     if (!entries.ok()) {
         error =
             "corrupt icon group " + std::to_string(resource) + ": " + entries.error().describe();
-        return nullptr;
+        return std::nullopt;
     }
     // The image nearest the size asked for; the larger one on a tie.
     const IconDirEntry* best = nullptr;
@@ -128,22 +125,34 @@ HICON Device::load_icon(std::uint16_t resource, int width, int height, std::stri
     }
     if (best == nullptr) {
         error = "icon group " + std::to_string(resource) + " holds no image";
-        return nullptr;
+        return std::nullopt;
     }
     const ResourceEntry* image_entry =
-        module_.find(ResId::number(rt::kIcon), ResId::number(best->icon_id));
+        module.find(ResId::number(rt::kIcon), ResId::number(best->icon_id));
     if (image_entry == nullptr) {
         error = "icon group " + std::to_string(resource) + " names a missing image";
-        return nullptr;
+        return std::nullopt;
     }
     auto image = parse_icon_image(image_entry->data);
     if (!image.ok()) {
         error =
             "corrupt icon image " + std::to_string(best->icon_id) + ": " + image.error().describe();
+        return std::nullopt;
+    }
+    return std::move(image.value());
+}
+
+HICON Device::load_icon(std::uint16_t resource, int width, int height, std::string& error) {
+    const auto key = std::make_tuple(resource, width, height);
+    if (auto cached = icon_cache_.find(key); cached != icon_cache_.end()) {
+        return reinterpret_cast<HICON>(cached->second);
+    }
+    auto image = find_icon_image(module_, resource, width, height, error);
+    if (!image) {
         return nullptr;
     }
     const std::uintptr_t handle = next_icon_++;
-    icons_[handle] = LoadedIcon{resource, std::move(image.value())};
+    icons_[handle] = LoadedIcon{resource, std::move(*image)};
     icon_cache_[key] = handle;
     return reinterpret_cast<HICON>(handle);
 }

@@ -53,6 +53,12 @@ class Module {
     std::vector<ResourceEntry> entries_;
 };
 
+// The image of icon `resource` nearest the size asked for (the larger on a
+// tie), as LoadIcon and LoadImage choose it; nullopt and why when there is
+// none.
+std::optional<IconImage> find_icon_image(const Module& module, std::uint16_t resource, int width,
+                                         int height, std::string& error);
+
 struct LoadedIcon {
     std::uint16_t resource = 0;  // the icon group's id
     IconImage image;

@@ -1,9 +1,16 @@
 // corvane-sim: runs Corvane on the simulated Pocket PC.
 //
+//   corvane-sim [--port N] [--speed X] [--res FILE]
+//       runs the program in real time (device time X times faster) and
+//       serves the device on http://127.0.0.1:N (default 8053; 0 picks a
+//       free port). Ctrl+C stops it.
 //   corvane-sim --script FILE [--seed N] [--quiet] [--res FILE]
 //       runs a scenario in virtual time and prints the device's trace as
 //       JSON lines; exits 0 when every expectation held, 1 when one failed,
 //       2 on a bad command line, script or resource file.
+#include <pthread.h>
+#include <signal.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -11,9 +18,12 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "simulator/corvane_image.h"
 #include "simulator/scenario.h"
+#include "simulator/web/runner.h"
+#include "simulator/web/server.h"
 
 namespace {
 
@@ -22,10 +32,13 @@ struct Arguments {
     std::optional<std::uint64_t> seed;
     std::optional<std::string> res;
     bool quiet = false;
+    int port = 8053;
+    double speed = 1.0;
 };
 
 void usage() {
-    std::cerr << "usage: corvane-sim --script FILE [--seed N] [--quiet] [--res FILE]\n";
+    std::cerr << "usage: corvane-sim [--port N] [--speed X] [--res FILE]\n"
+                 "       corvane-sim --script FILE [--seed N] [--quiet] [--res FILE]\n";
 }
 
 std::optional<Arguments> parse_arguments(int argc, char** argv) {
@@ -60,6 +73,30 @@ std::optional<Arguments> parse_arguments(int argc, char** argv) {
                 return std::nullopt;
             }
             a.seed = seed;
+        } else if (arg == "--port") {
+            auto v = value();
+            if (!v) {
+                return std::nullopt;
+            }
+            char* end = nullptr;
+            const long port = std::strtol(v->c_str(), &end, 10);
+            if (v->empty() || *end != '\0' || port < 0 || port > 65535) {
+                std::cerr << "corvane-sim: --port needs a port number (0 to 65535)\n";
+                return std::nullopt;
+            }
+            a.port = static_cast<int>(port);
+        } else if (arg == "--speed") {
+            auto v = value();
+            if (!v) {
+                return std::nullopt;
+            }
+            char* end = nullptr;
+            const double speed = std::strtod(v->c_str(), &end);
+            if (v->empty() || *end != '\0' || !(speed >= 0.01 && speed <= 10000)) {
+                std::cerr << "corvane-sim: --speed needs a factor from 0.01 to 10000\n";
+                return std::nullopt;
+            }
+            a.speed = speed;
         } else if (arg == "--quiet") {
             a.quiet = true;
         } else {
@@ -70,52 +107,53 @@ std::optional<Arguments> parse_arguments(int argc, char** argv) {
     return a;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    auto args = parse_arguments(argc, argv);
-    if (!args || !args->script) {
-        usage();
-        return 2;
+// The program's resources: the built-in ones, or a .res file given on the
+// command line (refused with a message when it cannot be read or parsed).
+std::optional<std::vector<sim::ResourceEntry>> load_resources(const Arguments& args) {
+    if (!args.res) {
+        return sim::corvane_resources();
     }
+    std::ifstream in(*args.res, std::ios::binary);
+    if (!in) {
+        std::cerr << "corvane-sim: cannot read " << *args.res << "\n";
+        return std::nullopt;
+    }
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    auto resources = sim::parse_res_file(bytes);
+    if (!resources.ok()) {
+        std::cerr << "corvane-sim: " << *args.res << ": " << resources.error().describe() << "\n";
+        return std::nullopt;
+    }
+    return std::move(resources.value());
+}
 
-    std::ifstream script(*args->script);
+int run_script(const Arguments& args) {
+    std::ifstream script(*args.script);
     if (!script) {
-        std::cerr << "corvane-sim: cannot read " << *args->script << "\n";
+        std::cerr << "corvane-sim: cannot read " << *args.script << "\n";
         return 2;
     }
-    auto parsed = sim::parse_scenario(script, *args->script);
+    auto parsed = sim::parse_scenario(script, *args.script);
     if (auto* error = std::get_if<sim::ScenarioError>(&parsed)) {
         std::cerr << error->describe() << "\n";
         return 2;
     }
-
-    sim::Kernel::Options kernel;
-    kernel.seed = args->seed;
-    sim::DeviceOptions options = sim::corvane_device_options(kernel);
-    if (args->res) {
-        std::ifstream in(*args->res, std::ios::binary);
-        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-        auto resources = sim::parse_res_file(bytes);
-        if (!in.eof() && in.fail()) {
-            std::cerr << "corvane-sim: cannot read " << *args->res << "\n";
-            return 2;
-        }
-        if (!resources.ok()) {
-            std::cerr << "corvane-sim: " << *args->res << ": " << resources.error().describe()
-                      << "\n";
-            return 2;
-        }
-        options.resources = std::move(resources.value());
+    auto resources = load_resources(args);
+    if (!resources) {
+        return 2;
     }
+    sim::Kernel::Options kernel;
+    kernel.seed = args.seed;
+    sim::DeviceOptions options = sim::corvane_device_options(kernel);
+    options.resources = std::move(*resources);
 
     auto print = [](const sim::json& j) { std::cout << j.dump() << "\n"; };
     sim::Device device(std::move(options));
-    if (!args->quiet) {
+    if (!args.quiet) {
         device.trace().add_sink(print);
     }
     auto report = [&](const sim::json& j) {
-        if (!args->quiet || j.contains("expect") || j.contains("result") || j.contains("state")) {
+        if (!args.quiet || j.contains("expect") || j.contains("result") || j.contains("state")) {
             print(j);
         }
     };
@@ -123,4 +161,60 @@ int main(int argc, char** argv) {
         sim::run_scenario(device, std::get<std::vector<sim::Command>>(parsed), report);
     std::cout.flush();
     return result.failed == 0 ? 0 : 1;
+}
+
+int serve(const Arguments& args) {
+    auto resources = load_resources(args);
+    if (!resources) {
+        return 2;
+    }
+    // SIGINT and SIGTERM are taken by one thread that stops everything;
+    // every other thread (made below) inherits the blocked mask.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    sim::DeviceOptions options = sim::corvane_device_options();
+    options.resources = *resources;
+    sim::web::Runner runner(std::move(options), args.speed);
+    sim::web::Server server(runner, sim::Module(std::move(*resources)));
+    const int port = server.bind(args.port);
+    if (port < 0) {
+        std::cerr << "corvane-sim: cannot listen on 127.0.0.1:" << args.port << "\n";
+        return 2;
+    }
+    runner.start();
+    std::cout << "Corvane on the simulated Pocket PC: http://127.0.0.1:" << port << "/"
+              << std::endl;
+
+    std::thread stopper([&] {
+        int signal = 0;
+        sigwait(&stop_signals, &signal);
+        runner.stop();
+        server.stop();
+    });
+    server.listen();
+    // listen() also returns when the server fails; make sure the stopper ends.
+    pthread_kill(stopper.native_handle(), SIGTERM);
+    stopper.join();
+    std::cout << "stopped" << std::endl;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    auto args = parse_arguments(argc, argv);
+    if (!args) {
+        usage();
+        return 2;
+    }
+    if (!args->script && (args->seed || args->quiet)) {
+        std::cerr << "corvane-sim: --seed and --quiet go with --script\n";
+        usage();
+        return 2;
+    }
+    return args->script ? run_script(*args) : serve(*args);
 }

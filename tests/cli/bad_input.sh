@@ -30,7 +30,9 @@ printf 'ok\nwait 5 minutes\n' >"$work/wait.scn"
 expect_refusal "malformed wait" "wait\.scn:2: expected: wait" --script "$work/wait.scn"
 
 expect_refusal "missing script" "cannot read" --script "$work/none.scn"
-expect_refusal "no arguments" "usage" 
+expect_refusal "port out of range" "--port needs" --port 70000
+expect_refusal "speed of zero" "--speed needs" --speed 0
+expect_refusal "seed without a script" "--seed and --quiet go with --script" --seed 3
 expect_refusal "unknown option" "unknown argument" --script "$work/bad.scn" --colour
 expect_refusal "bad seed" "--seed needs" --script "$work/bad.scn" --seed -3
 

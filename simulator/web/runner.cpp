@@ -1,0 +1,182 @@
+#include "simulator/web/runner.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sim::web {
+
+namespace {
+constexpr std::size_t kLogSize = 300;
+constexpr std::size_t kClockPoints = 600;
+// The view is republished at least this often, so device time moves on
+// the page while nothing else happens.
+constexpr auto kRepublish = std::chrono::milliseconds(250);
+}  // namespace
+
+Runner::Runner(DeviceOptions options, double speed) : options_(std::move(options)), speed_(speed) {}
+
+Runner::~Runner() {
+    stop();
+}
+
+void Runner::start() {
+    thread_ = std::thread([this] { loop(); });
+}
+
+void Runner::stop() {
+    {
+        std::lock_guard lock(mu_);
+        stop_ = true;
+    }
+    input_cv_.notify_all();
+    view_cv_.notify_all();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+bool Runner::stopping() const {
+    std::lock_guard lock(mu_);
+    return stop_;
+}
+
+void Runner::post(Action action) {
+    {
+        std::lock_guard lock(mu_);
+        queue_.push_back(action);
+    }
+    input_cv_.notify_all();
+}
+
+Runner::View Runner::view() const {
+    std::lock_guard lock(mu_);
+    return view_;
+}
+
+Runner::View Runner::wait_for_view(std::uint64_t seen, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mu_);
+    view_cv_.wait_for(lock, timeout, [&] { return stop_ || view_.version > seen; });
+    return view_;
+}
+
+Millis Runner::virtual_now() const {
+    const auto wall = std::chrono::steady_clock::now() - wall_start_;
+    return static_cast<Millis>(std::chrono::duration<double, std::milli>(wall).count() * speed_);
+}
+
+void Runner::loop() {
+    device_ = std::make_unique<Device>(std::move(options_));
+    device_->trace().add_sink([this](const json& event) {
+        // Called with the device locked: only note the event.
+        std::lock_guard lock(log_mu_);
+        if (log_.size() >= kLogSize) {
+            log_.pop_front();
+        }
+        log_.push_back(event);
+        ++log_seq_;
+    });
+    wall_start_ = std::chrono::steady_clock::now();
+    device_->start();
+    publish();
+
+    for (;;) {
+        std::deque<Action> actions;
+        {
+            std::unique_lock lock(mu_);
+            auto wake = std::chrono::steady_clock::now() + kRepublish;
+            if (auto due = device_->next_deadline()) {
+                const auto at =
+                    wall_start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                      std::chrono::duration<double, std::milli>(
+                                          static_cast<double>(*due) / speed_));
+                wake = std::min(wake, at);
+            }
+            input_cv_.wait_until(lock, wake, [&] { return stop_ || !queue_.empty(); });
+            if (stop_) {
+                break;
+            }
+            actions.swap(queue_);
+        }
+        // Time first (every deadline up to now fires in order), then the input
+        // that arrived meanwhile.
+        const Millis now = virtual_now();
+        if (now > device_->time()) {
+            device_->advance_to(now);
+        }
+        for (const Action& action : actions) {
+            apply(action);
+        }
+        publish();
+    }
+    device_.reset();
+}
+
+void Runner::apply(const Action& a) {
+    Device& d = *device_;
+    switch (a.kind) {
+        case Action::Kind::Ok:
+            d.press_ok();
+            break;
+        case Action::Kind::Click:
+            d.click_control(a.id);
+            break;
+        case Action::Kind::Close:
+            d.request_close();
+            break;
+        case Action::Kind::Tap:
+            d.tap_tray();
+            break;
+        case Action::Kind::DoubleTap:
+            d.double_tap_tray();
+            break;
+        case Action::Kind::Resume:
+            d.power_cycle();
+            break;
+        case Action::Kind::Foreign:
+            d.foreign_cccr(a.word);
+            d.settle();
+            break;
+        case Action::Kind::TurboOff:
+            d.foreign_turbo_off();
+            d.settle();
+            break;
+        case Action::Kind::MapFail:
+            d.fail_next_mappings(a.count);
+            break;
+    }
+}
+
+void Runner::publish() {
+    // Every program thread is blocked now, so the snapshot (which reads the
+    // program's state record) sees a quiet program.
+    json view;
+    view["speed"] = speed_;
+    view["device"] = device_->snapshot();
+    view["clock"] = device_->inspect([](Device& d) {
+        json points = json::array();
+        const auto& history = d.clocks().history();
+        const std::size_t first = history.size() > kClockPoints ? history.size() - kClockPoints : 0;
+        for (std::size_t i = first; i < history.size(); ++i) {
+            const ClockEvent& e = history[i];
+            points.push_back({{"t", e.t},
+                              {"mhz", std::round(e.core_mhz * 100) / 100},
+                              {"kind", to_string(e.kind)}});
+        }
+        return points;
+    });
+    {
+        std::lock_guard lock(log_mu_);
+        view["log"] = json(std::vector<json>(log_.begin(), log_.end()));
+        view["log_seq"] = log_seq_;
+    }
+    auto text = std::make_shared<const std::string>(
+        view.dump(-1, ' ', false, json::error_handler_t::replace));
+    {
+        std::lock_guard lock(mu_);
+        view_.json = std::move(text);
+        ++view_.version;
+    }
+    view_cv_.notify_all();
+}
+
+}  // namespace sim::web

@@ -1,0 +1,93 @@
+// The device in real time, for the web page.
+//
+// One thread owns the device and makes every driver call: it lets device
+// time pass with the wall clock (times a speed factor), firing each
+// deadline in order, applies the input that arrives from the page, and after
+// each step publishes a view of the device (its snapshot, the clock's
+// history and the latest events) as one JSON text. Other threads only queue
+// input and read the published view.
+#ifndef CORVANE_SIMULATOR_WEB_RUNNER_H
+#define CORVANE_SIMULATOR_WEB_RUNNER_H
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "simulator/device.h"
+
+namespace sim::web {
+
+// An input from the page; validated before it is queued.
+struct Action {
+    enum class Kind {
+        Ok,
+        Click,  // a control of the dialog, by id
+        Close,
+        Tap,
+        DoubleTap,
+        Resume,
+        Foreign,  // another program's CCCR word
+        TurboOff,
+        MapFail,  // the next `count` mappings fail
+    };
+    Kind kind = Kind::Ok;
+    int id = 0;
+    std::uint32_t word = 0;
+    int count = 0;
+};
+
+class Runner {
+  public:
+    Runner(DeviceOptions options, double speed);
+    ~Runner();
+    Runner(const Runner&) = delete;
+    Runner& operator=(const Runner&) = delete;
+
+    void start();
+    void stop();
+    bool stopping() const;
+
+    void post(Action action);
+
+    struct View {
+        std::shared_ptr<const std::string> json;
+        std::uint64_t version = 0;
+    };
+    View view() const;
+    // Waits until a view newer than `seen` is published, the runner stops,
+    // or `timeout` passes; returns the latest view.
+    View wait_for_view(std::uint64_t seen, std::chrono::milliseconds timeout) const;
+
+  private:
+    void loop();
+    void apply(const Action& action);
+    void publish();
+    Millis virtual_now() const;
+
+    DeviceOptions options_;
+    double speed_;
+    std::unique_ptr<Device> device_;
+    std::thread thread_;
+    std::chrono::steady_clock::time_point wall_start_;
+
+    mutable std::mutex mu_;
+    mutable std::condition_variable input_cv_;  // input queued, or stop
+    mutable std::condition_variable view_cv_;   // a new view, or stop
+    std::deque<Action> queue_;
+    bool stop_ = false;
+    View view_;
+
+    std::mutex log_mu_;  // the trace sink's, taken with the device locked
+    std::deque<json> log_;
+    std::uint64_t log_seq_ = 0;
+};
+
+}  // namespace sim::web
+
+#endif

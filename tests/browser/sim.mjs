@@ -1,0 +1,46 @@
+// Starting corvane-sim's web page on a free port, and Debian's Chromium
+// driven by playwright-core, for the browser and HTTP tests.
+import { spawn } from 'node:child_process';
+import { chromium } from 'playwright-core';
+
+export const SIM = process.env.CORVANE_SIM || new URL('../../build/dev/corvane-sim', import.meta.url).pathname;
+export const CHROMIUM = process.env.CORVANE_CHROMIUM || '/usr/bin/chromium';
+
+// Starts the simulator (device time `speed` times faster) and resolves once
+// it prints its address.
+export function startSimulator({ speed = 20 } = {}) {
+  return new Promise((resolve, reject) => {
+    const child = spawn(SIM, ['--port', '0', '--speed', String(speed)], { stdio: ['ignore', 'pipe', 'pipe'] });
+    let out = '';
+    let err = '';
+    const fail = (why) => reject(new Error(`${why}\nstdout: ${out}\nstderr: ${err}`));
+    child.stderr.on('data', (d) => { err += d; });
+    child.stdout.on('data', (d) => {
+      out += d;
+      const m = out.match(/http:\/\/127\.0\.0\.1:(\d+)\//);
+      if (m) resolve({ child, port: Number(m[1]), url: m[0], output: () => out });
+    });
+    child.on('exit', (code) => fail(`corvane-sim exited with ${code} before serving`));
+    child.on('error', fail);
+  });
+}
+
+// Stops the simulator with Ctrl+C (SIGINT); resolves with how long it took.
+export function stopSimulator(sim) {
+  return new Promise((resolve) => {
+    const started = Date.now();
+    if (sim.child.exitCode !== null) return resolve(0);
+    sim.child.once('exit', (code, signal) => resolve({ ms: Date.now() - started, code, signal }));
+    sim.child.kill('SIGINT');
+  });
+}
+
+// Debian's Chromium, headless, in a fresh profile that playwright makes and
+// removes; no background traffic (the machine has no network).
+export function launchBrowser() {
+  return chromium.launch({
+    executablePath: CHROMIUM,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+}
