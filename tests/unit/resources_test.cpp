@@ -148,6 +148,76 @@ TEST(SettingsTemplate, EveryControlMatchesItsRow) {
     }
 }
 
+// A template with what the settings dialog does not use: a string class
+// name on a control, a menu and class on the dialog, no DS_SETFONT, and
+// creation data; each control starting on a 4-byte boundary.
+TEST(DialogTemplates, StringClassesMenusAndCreationDataParse) {
+    std::vector<std::uint8_t> b;
+    auto u16 = [&](std::uint16_t v) {
+        b.push_back(v & 0xFF);
+        b.push_back(v >> 8);
+    };
+    auto u32 = [&](std::uint32_t v) {
+        u16(v & 0xFFFF);
+        u16(v >> 16);
+    };
+    auto sz = [&](const std::u16string& s) {
+        for (char16_t c : s)
+            u16(c);
+        u16(0);
+    };
+    u32(0x80C00000);  // no DS_SETFONT: no font fields follow the title
+    u32(0);
+    u16(2);
+    for (std::int16_t v : {1, 2, 100, 50})
+        u16(static_cast<std::uint16_t>(v));
+    u16(0xFFFF);  // menu by ordinal
+    u16(7);
+    sz(u"MyClass");  // dialog class by name
+    sz(u"Title");
+    while (b.size() % 4)
+        b.push_back(0);
+    u32(0x50000000);  // control 1: class "BUTTON" by name, ordinal title
+    u32(0);
+    for (std::int16_t v : {3, 4, 20, 10})
+        u16(static_cast<std::uint16_t>(v));
+    u16(42);
+    sz(u"BUTTON");
+    u16(0xFFFF);
+    u16(101);
+    u16(2);  // two bytes of creation data
+    b.push_back(0xAB);
+    b.push_back(0xCD);
+    while (b.size() % 4)
+        b.push_back(0);
+    u32(0x50000000);  // control 2: static by ordinal, text title
+    u32(0);
+    for (std::int16_t v : {-1, -2, 5, 6})
+        u16(static_cast<std::uint16_t>(v));
+    u16(0xFFFF);
+    u16(0xFFFF);
+    u16(0x82);
+    sz(u"hi");
+    u16(0);
+
+    auto parsed = sim::parse_dialog_template(b);
+    ASSERT_TRUE(parsed.ok()) << parsed.error().describe();
+    const DialogTemplate& t = parsed.value();
+    EXPECT_EQ(t.menu, ResId::number(7));
+    EXPECT_EQ(t.window_class, ResId::text(u"MyClass"));
+    EXPECT_EQ(t.title, u"Title");
+    EXPECT_FALSE(t.font_size.has_value());
+    ASSERT_EQ(t.items.size(), 2u);
+    EXPECT_EQ(t.items[0].window_class, ResId::text(u"BUTTON"));
+    EXPECT_EQ(t.items[0].title, ResId::number(101));
+    EXPECT_EQ(t.items[0].creation_data, (std::vector<std::uint8_t>{0xAB, 0xCD}));
+    EXPECT_EQ(t.items[0].id, 42);
+    EXPECT_EQ(t.items[1].window_class, ResId::number(sim::kStaticClass));
+    EXPECT_EQ(t.items[1].title, ResId::text(u"hi"));
+    EXPECT_EQ(t.items[1].x, -1);
+    EXPECT_EQ(static_cast<std::int16_t>(t.items[1].id), -1);
+}
+
 // --- Icons ---------------------------------------------------------------------
 
 std::vector<sim::IconImage> icon_images(std::uint16_t id) {
