@@ -29,7 +29,7 @@ constexpr std::array<std::uint32_t, 16> kPalette = {
 // A picture: one palette index per pixel, or -1 for transparent.
 using Picture = std::array<std::array<int, kPictureSize>, kPictureSize>;
 
-struct IconSpec {
+struct IconEntry {
     std::string file;
     std::string picture;
     std::vector<int> sizes;
@@ -38,7 +38,7 @@ struct IconSpec {
 
 struct Description {
     std::map<std::string, Picture> pictures;
-    std::vector<IconSpec> icons;
+    std::vector<IconEntry> icons;
 };
 
 struct DescriptionError {
@@ -104,21 +104,21 @@ std::optional<DescriptionError> parse(std::istream& in, Description& out) {
             }
             picture_rows = 0;
         } else if (keyword == "icon") {
-            IconSpec spec{.line = line_no};
+            IconEntry entry{.line = line_no};
             int size = 0;
-            if (!(words >> spec.file >> spec.picture)) {
+            if (!(words >> entry.file >> entry.picture)) {
                 return DescriptionError{line_no, "expected: icon <file> <picture> <sizes...>"};
             }
             while (words >> size) {
                 if (size != 16 && size != 32) {
                     return DescriptionError{line_no, "icon sizes are 16 or 32"};
                 }
-                spec.sizes.push_back(size);
+                entry.sizes.push_back(size);
             }
-            if (spec.sizes.empty() || !words.eof()) {
+            if (entry.sizes.empty() || !words.eof()) {
                 return DescriptionError{line_no, "expected: icon <file> <picture> <sizes...>"};
             }
-            out.icons.push_back(spec);
+            out.icons.push_back(entry);
         } else {
             return DescriptionError{line_no, "unknown keyword '" + keyword + "'"};
         }
