@@ -1,15 +1,15 @@
-// A minimal PNG encoder for the icon images the web page shows: 8-bit RGBA,
-// no compression (the images are at most 32 x 32).
+// The icon images the web page shows, as PNG files (8-bit RGBA), written by
+// libpng.
 #ifndef CORVANE_SIMULATOR_WEB_PNG_H
 #define CORVANE_SIMULATOR_WEB_PNG_H
 
-#include <cstdint>
 #include <string>
 
 #include "simulator/wince/resources.h"
 
 namespace sim::web {
 
+// The image as a PNG file; empty if libpng could not write it.
 std::string encode_png(const IconImage& image);
 
 }  // namespace sim::web

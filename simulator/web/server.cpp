@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <charconv>
+#include <utility>
 
 #include "simulator/web/assets.h"
 #include "simulator/web/png.h"
@@ -148,7 +149,11 @@ std::optional<std::string> Server::icon_png(std::uint16_t id, int size) {
     if (!image) {
         return std::nullopt;
     }
-    return icons_[key] = encode_png(*image);
+    std::string png = encode_png(*image);
+    if (png.empty()) {
+        return std::nullopt;
+    }
+    return icons_[key] = std::move(png);
 }
 
 void Server::routes() {

@@ -1,6 +1,7 @@
 // The compiled resources: the settings dialog's template and the icons as
 // built into corvane.res, and the parsers' handling of damaged input.
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "resources/resource.h"
 #include "simulator/corvane_image.h"
+#include "simulator/web/png.h"
 #include "simulator/wince/resources.h"
 
 namespace {
@@ -295,6 +297,42 @@ TEST(Icons, StepMeterPictures) {
             EXPECT_GT(c.transparent, image.width * image.width / 3);
         }
     }
+}
+
+// The web page shows the icons as PNG files: read back with libpng, each
+// image has the icon's size and, pixel for pixel, its colours where opaque
+// and no coverage where transparent.
+TEST(Icons, PngFilesHoldThePictures) {
+    for (const std::uint16_t id : {IDI_APP, IDI_LEGEND_100, IDI_LEGEND_400, IDI_LEGEND_498,
+                                   IDI_TRAY_100, IDI_TRAY_400, IDI_TRAY_498}) {
+        for (const auto& image : icon_images(id)) {
+            SCOPED_TRACE("icon " + std::to_string(id) + " at " + std::to_string(image.width));
+            const std::string file = sim::web::encode_png(image);
+            ASSERT_FALSE(file.empty());
+            png_image png{};
+            png.version = PNG_IMAGE_VERSION;
+            ASSERT_TRUE(png_image_begin_read_from_memory(&png, file.data(), file.size()));
+            png.format = PNG_FORMAT_RGBA;
+            EXPECT_EQ(png.width, static_cast<png_uint_32>(image.width));
+            EXPECT_EQ(png.height, static_cast<png_uint_32>(image.height));
+            std::vector<std::uint8_t> rgba(PNG_IMAGE_SIZE(png));
+            ASSERT_TRUE(png_image_finish_read(&png, nullptr, rgba.data(), 0, nullptr));
+            ASSERT_EQ(rgba.size(), image.argb.size() * 4);
+            for (std::size_t i = 0; i < image.argb.size(); ++i) {
+                const std::uint32_t p = image.argb[i];
+                const std::uint32_t a = rgba[4 * i + 3];
+                const std::uint32_t got =
+                    a == 0 ? 0
+                           : a << 24 | rgba[4 * i] << 16 | rgba[4 * i + 1] << 8 | rgba[4 * i + 2];
+                ASSERT_EQ(got, (p >> 24) == 0 ? 0u : p) << "pixel " << i;
+            }
+        }
+    }
+    // An image whose pixels do not fill it is no picture.
+    sim::IconImage short_of_pixels;
+    short_of_pixels.width = short_of_pixels.height = 16;
+    short_of_pixels.argb.assign(16 * 15, 0xFF000000u);
+    EXPECT_TRUE(sim::web::encode_png(short_of_pixels).empty());
 }
 
 // --- Damaged input --------------------------------------------------------------
