@@ -34,12 +34,12 @@ test-dev:
 test-asan:
 	cmake --preset asan
 	cmake --build --preset asan
-	ctest --preset asan -LE 'fuzz|browser|arm'
+	ctest --preset asan -LE 'fuzz|browser|arm|lint'
 
 test-tsan:
 	cmake --preset tsan
 	cmake --build --preset tsan
-	ctest --preset tsan -LE 'fuzz|browser|arm'
+	ctest --preset tsan -LE 'fuzz|browser|arm|lint'
 
 # Benchmarks (not tests): a simulated day in the tray; the program's code
 # size for the device.

@@ -14,14 +14,14 @@
 //  - pendingNotifications changes only through Interlocked* calls, and
 //    only ever between 0 and the number of bubbles really posted.
 struct AppStateRecord {
-    HINSTANCE instance;          // our module: dialog template and icons
-    LONG speedMode;              // current speed setting, 0..2 (speed_table.h)
-    LONG dialogVisible;          // 1 while the settings dialog is on screen
-    DWORD targetClockConfig;     // CCCR word last requested through SetCpuSpeed
-    LONG allow100;               // mirror of the "Allow 100 MHz" check box
-    LONG showNotifications;      // mirror of the notification check box
-    LONG pendingNotifications;   // bubbles posted and not yet removed
-    LONG monitorRunning;         // 1 from the OK that starts a monitor until it ends
+    HINSTANCE instance;         // our module: dialog template and icons
+    LONG speedMode;             // current speed setting, 0..2 (speed_table.h)
+    LONG dialogVisible;         // 1 while the settings dialog is on screen
+    DWORD targetClockConfig;    // CCCR word last requested through SetCpuSpeed
+    LONG allow100;              // mirror of the "Allow 100 MHz" check box
+    LONG showNotifications;     // mirror of the notification check box
+    LONG pendingNotifications;  // bubbles posted and not yet removed
+    LONG monitorRunning;        // 1 from the OK that starts a monitor until it ends
 };
 
 extern AppStateRecord AppState;

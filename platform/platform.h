@@ -10,9 +10,9 @@
 #if defined(_WIN32_WCE)
 #include "platform/wince/device.h"
 #else
-#include "simulator/wince/winapi.h"
-#include "simulator/shell/shellapi.h"
 #include "simulator/hardware/hwapi.h"
+#include "simulator/shell/shellapi.h"
+#include "simulator/wince/winapi.h"
 #endif
 
 #endif

@@ -9,9 +9,11 @@
 #ifndef CORVANE_PLATFORM_WINCE_DEVICE_H
 #define CORVANE_PLATFORM_WINCE_DEVICE_H
 
+// windows.h first: the other SDK headers build on its types.
 #include <windows.h>
-#include <commctrl.h>
+
 #include <aygshell.h>
+#include <commctrl.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -23,10 +25,7 @@ BOOL VirtualCopy(LPVOID lpvDest, LPVOID lpvSrc, DWORD cbSize, DWORD fdwProtect);
 
 #ifdef CORVANE_SDK_LACKS_SHNOTIFICATIONDATA
 // Bubble notifications of aygshell, for SDK headers that lack them.
-typedef enum _SHNP {
-    SHNP_INFORM = 0x1B1,
-    SHNP_ICONIC
-} SHNP;
+typedef enum _SHNP { SHNP_INFORM = 0x1B1, SHNP_ICONIC } SHNP;
 
 typedef struct _SHNOTIFICATIONDATA {
     DWORD cbStruct;

@@ -22,10 +22,7 @@ typedef struct tagSHINITDLGINFO {
 
 BOOL WINAPI SHInitDialog(PSHINITDLGINFO pshidi);
 
-typedef enum _SHNP {
-    SHNP_INFORM = 0x1B1,
-    SHNP_ICONIC
-} SHNP;
+typedef enum _SHNP { SHNP_INFORM = 0x1B1, SHNP_ICONIC } SHNP;
 
 typedef struct _SHNOTIFICATIONDATA {
     DWORD cbStruct;

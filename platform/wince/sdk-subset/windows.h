@@ -54,7 +54,7 @@ typedef HANDLE HGLOBAL;
 #define __TEXT(quote) L##quote
 #define TEXT(quote) __TEXT(quote)
 
-#define LOWORD(l) ((WORD)((DWORD)(l) & 0xffff))
+#define LOWORD(l) ((WORD)((DWORD)(l)&0xffff))
 #define HIWORD(l) ((WORD)(((DWORD)(l) >> 16) & 0xffff))
 #define MAKEINTRESOURCEW(i) ((LPWSTR)((DWORD)((WORD)(i))))
 #define MAKEINTRESOURCE MAKEINTRESOURCEW
@@ -105,8 +105,8 @@ typedef const DLGTEMPLATE* LPCDLGTEMPLATEW;
 
 typedef BOOL(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
-int WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW lpTemplate,
-                                   HWND hWndParent, DLGPROC lpDialogFunc, LPARAM dwInitParam);
+int WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW lpTemplate, HWND hWndParent,
+                                   DLGPROC lpDialogFunc, LPARAM dwInitParam);
 BOOL WINAPI EndDialog(HWND hDlg, int nResult);
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
 BOOL WINAPI SetForegroundWindow(HWND hWnd);
@@ -150,8 +150,7 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpcs);
 #define PAGE_READWRITE 0x04
 #define PAGE_NOCACHE 0x200
 #define PAGE_PHYSICAL 0x400
-LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, DWORD dwSize, DWORD flAllocationType,
-                           DWORD flProtect);
+LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, DWORD dwSize, DWORD flAllocationType, DWORD flProtect);
 BOOL WINAPI VirtualFree(LPVOID lpAddress, DWORD dwSize, DWORD dwFreeType);
 
 /* The tray (shellapi.h on Windows CE) */
