@@ -45,6 +45,7 @@ test-tsan:
 # size for the device.
 bench: build
 	./build/dev/bench/corvane_tray_day_bench
+	./build/dev/bench/corvane_soak_bench
 	bench/code_size.sh
 
 format:

@@ -202,13 +202,17 @@ void Device::start() {
     }
     state_ = ProgramState::Running;
     emit({{"process", "start"}});
-    ui_thread_ = &kernel_.spawn(
+    ui_thread_ = kernel_.spawn(
         "ui",
         [this] {
             const int code = program_.entry(Module::instance());
             return static_cast<std::uint32_t>(code);
         },
         [this](SimThread& t) { on_ui_thread_end(t); });
+    if (ui_thread_ == nullptr) {
+        std::fprintf(stderr, "simulator: the host cannot start the program's first thread\n");
+        std::abort();
+    }
     kernel_.settle(lock);
 }
 
@@ -454,6 +458,12 @@ void Device::fail_next_mappings(int n) {
     Lock lock(kernel_.mutex());
     memory_.fail_next_mappings(n);
     emit({{"fault", "map-fail"}, {"count", n}});
+}
+
+void Device::fail_next_thread_creations(int n) {
+    Lock lock(kernel_.mutex());
+    kernel_.fail_next_thread_creations(n);
+    emit({{"fault", "thread-fail"}, {"count", n}});
 }
 
 void Device::fail_next_reservations(int n) {

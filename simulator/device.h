@@ -144,6 +144,7 @@ class Device {
     void foreign_turbo_off();
     void fail_next_mappings(int n);
     void fail_next_reservations(int n);
+    void fail_next_thread_creations(int n);  // CreateThread fails, like a host out of threads
 
     // --- Observation (driver thread; takes the lock) ------------------------
     json snapshot();

@@ -1,36 +1,35 @@
 // Threads, virtual time and the scheduler of the simulated device.
 //
-// Program threads are host threads, but in the deterministic mode only one
-// of them runs at a time: a thread runs while it holds the baton, and every
-// platform call is a point where the baton may pass. A thread that sleeps,
-// waits for a message or waits for a lock gives the baton to the next ready
-// thread, or back to the driver (the test or scenario runner) when none is
-// ready. The driver therefore acts only when every program thread is
-// blocked. Time is virtual: it moves only when the driver advances it, to
-// the next deadline of a sleeping thread or a device timer.
+// Two schedulers stand behind one interface (Scheduler):
 //
-// With a seed, the choice of the next thread and whether a thread yields at a
-// platform call are random but reproducible, so interleavings can be
-// explored and replayed. In the free-running mode the threads run truly in
-// parallel and virtual time follows the wall clock (scaled), for stress tests
-// under ThreadSanitizer.
+// - The deterministic one (deterministic.h) runs one program thread at a
+//   time, each a fiber on the host thread that drives the device, and every
+//   platform call is a point where another thread may take over. A thread
+//   that sleeps, waits for a message or waits for a lock gives way to the
+//   next ready thread, or back to the driver (the test or scenario runner)
+//   when none is ready. The driver therefore acts only when every program
+//   thread is blocked. Time is virtual: it moves only when the driver
+//   advances it, to the next deadline of a sleeping thread or a device
+//   timer. With a seed, the choice of the next thread and whether a thread
+//   yields at a platform call are random but reproducible, so interleavings
+//   can be explored and replayed.
+// - The free-running one (free_running.h) runs the threads as host threads
+//   truly in parallel, with virtual time following the wall clock (scaled),
+//   for stress tests under ThreadSanitizer.
 //
-// All state here, and the whole device's, is guarded by one mutex.
+// Kernel is what the device holds: it picks the scheduler from its options
+// and passes every call on. All state here, and the whole device's, is
+// guarded by one mutex.
 #ifndef CORVANE_SIMULATOR_KERNEL_KERNEL_H
 #define CORVANE_SIMULATOR_KERNEL_KERNEL_H
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace sim {
@@ -47,10 +46,14 @@ struct ThreadExit {
     std::uint32_t code;
 };
 
+// A program thread. Each scheduler derives its own record, holding how the
+// thread runs (a fiber, a host thread). A thread's record is freed, with its
+// stack, as soon as the thread has ended.
 class SimThread {
   public:
     enum class State { Ready, Running, Blocked, Finished };
 
+    virtual ~SimThread() = default;
     std::uint32_t id() const { return id_; }
     const std::string& name() const { return name_; }
     State state() const { return state_; }
@@ -58,9 +61,13 @@ class SimThread {
     std::optional<Millis> wake_at() const { return wake_at_; }
     const void* channel() const { return channel_; }
     std::optional<std::uint32_t> exit_code() const { return exit_code_; }
+    // The thread's last error (GetLastError).
+    std::uint32_t last_error = 0;
 
   private:
-    friend class Kernel;
+    friend class Scheduler;
+    friend class DeterministicScheduler;
+    friend class FreeRunningScheduler;
     std::uint32_t id_ = 0;
     std::string name_;
     State state_ = State::Ready;
@@ -70,44 +77,58 @@ class SimThread {
     std::optional<std::uint32_t> exit_code_;
     std::function<std::uint32_t()> body_;
     std::function<void(SimThread&)> on_finish_;
-    std::condition_variable cv_;
-    std::thread host_;
 };
 
-class Kernel {
-  public:
-    struct Options {
-        Scheduling scheduling = Scheduling::Deterministic;
-        std::optional<std::uint64_t> seed;   // random interleaving when set
-        double free_running_speed = 1000.0;  // virtual ms per wall ms (free-running)
-    };
+struct KernelOptions {
+    Scheduling scheduling = Scheduling::Deterministic;
+    std::optional<std::uint64_t> seed;   // random interleaving when set
+    double free_running_speed = 1000.0;  // virtual ms per wall ms (free-running)
+};
 
-    explicit Kernel(Options options);
-    ~Kernel();
-    Kernel(const Kernel&) = delete;
-    Kernel& operator=(const Kernel&) = delete;
+// What both schedulers share: the threads, the device timers, the lock.
+class Scheduler {
+  public:
+    explicit Scheduler(KernelOptions options) : options_(options) {}
+    virtual ~Scheduler() = default;
+    Scheduler(const Scheduler&) = delete;
+    Scheduler& operator=(const Scheduler&) = delete;
 
     std::mutex& mutex() { return mu_; }
     Scheduling scheduling() const { return options_.scheduling; }
-    Millis now() const;
+    virtual Millis now() const = 0;
 
     // --- Threads (lock held) ---------------------------------------------
-    // Creates a ready thread that will run `body`, whose result is the exit code. `on_finish` runs
-    // (lock held) when the thread has ended, however it ended.
-    SimThread& spawn(std::string name, std::function<std::uint32_t()> body,
+    // Creates a ready thread that will run `body`, whose result is the exit
+    // code. `on_finish` runs (lock held) when the thread has ended, however
+    // it ended. Returns nullptr, creating nothing, when the host cannot make
+    // the thread.
+    SimThread* spawn(std::string name, std::function<std::uint32_t()> body,
                      std::function<void(SimThread&)> on_finish = {});
-    // The program thread making the current call, or nullptr for the driver.
-    static SimThread* current();
+    // The program's next `n` thread creations fail (CreateThread asks).
+    void fail_next_thread_creations(int n) { failing_creations_ = n; }
+    int failing_thread_creations() const { return failing_creations_; }
+    // True, counting it off, when the next creation is to fail.
+    bool take_creation_failure() {
+        if (failing_creations_ <= 0) {
+            return false;
+        }
+        --failing_creations_;
+        return true;
+    }
+    // The id the next thread will get.
+    std::uint32_t next_thread_id() const { return next_thread_id_; }
     // Ends every thread but the caller at its next platform call.
     void kill_all_except(const SimThread* survivor);
+    // The threads that have not ended yet, in the order of their creation.
     std::vector<const SimThread*> threads() const;
     std::size_t live_threads() const;
 
     // --- Inside a platform call (lock held, on a program thread) ---------
-    // Where the baton may pass; throws ThreadKilled for a killed thread.
-    void preemption_point(Lock& lock);
+    // Where another thread may take over; throws ThreadKilled for a killed
+    // thread.
+    virtual void preemption_point(Lock& lock) = 0;
     // Blocks until notify(channel) or until virtual time `wake_at`.
-    void block(Lock& lock, const void* channel, std::optional<Millis> wake_at);
+    virtual void block(Lock& lock, const void* channel, std::optional<Millis> wake_at) = 0;
     // Makes every thread blocked on `channel` ready.
     void notify(const void* channel);
 
@@ -117,45 +138,86 @@ class Kernel {
 
     // --- Driver (lock held, on the driver thread) --------------------------
     // Runs program threads until every one is blocked or finished.
-    void settle(Lock& lock);
+    virtual void settle(Lock& lock) = 0;
     // Moves virtual time to `t`, firing every deadline on the way in order
     // and letting the woken threads run. With run_last false, the threads
     // woken exactly at `t` are left ready for the caller to run later.
-    void advance_to(Lock& lock, Millis t, bool run_last = true);
+    virtual void advance_to(Lock& lock, Millis t, bool run_last) = 0;
     // True when no program thread is ready or running.
-    bool idle() const;
+    virtual bool idle() const = 0;
+    // Ends every thread and frees what they hold (lock not held).
+    virtual void shutdown() = 0;
 
-    // Stops every thread and joins them all (lock not held).
-    void shutdown();
+  protected:
+    // A new record of the scheduler's own kind.
+    virtual std::unique_ptr<SimThread> make_thread() = 0;
+    // Starts a new thread; false when the host cannot.
+    virtual bool start(SimThread& t) = 0;
+    virtual void make_ready(SimThread& t) = 0;
+    // The end of a thread's body (lock held): records how it ended and
+    // tells its owner.
+    void finish(SimThread& t, std::optional<std::uint32_t> code);
+    // Frees the records of the threads that have ended.
+    void drop_finished();
+    // Fires the device timers due at or before `now` with no program
+    // thread current, then wakes the sleepers due by then.
+    void fire_due(Millis now);
+
+    static void set_current(SimThread* t);
+
+    KernelOptions options_;
+    mutable std::mutex mu_;
+    std::vector<std::unique_ptr<SimThread>> threads_;
+    std::multimap<Millis, std::function<void()>> timers_;
+    std::uint32_t next_thread_id_ = 1;
+    int failing_creations_ = 0;
+    bool shut_down_ = false;
+
+    friend class Kernel;
+};
+
+class Kernel {
+  public:
+    using Options = KernelOptions;
+
+    explicit Kernel(Options options);
+    ~Kernel();
+    Kernel(const Kernel&) = delete;
+    Kernel& operator=(const Kernel&) = delete;
+
+    // The program thread making the current call, or nullptr for the driver.
+    static SimThread* current();
+
+    std::mutex& mutex() { return s_->mutex(); }
+    Scheduling scheduling() const { return s_->scheduling(); }
+    Millis now() const { return s_->now(); }
+    SimThread* spawn(std::string name, std::function<std::uint32_t()> body,
+                     std::function<void(SimThread&)> on_finish = {}) {
+        return s_->spawn(std::move(name), std::move(body), std::move(on_finish));
+    }
+    void fail_next_thread_creations(int n) { s_->fail_next_thread_creations(n); }
+    int failing_thread_creations() const { return s_->failing_thread_creations(); }
+    bool take_creation_failure() { return s_->take_creation_failure(); }
+    std::uint32_t next_thread_id() const { return s_->next_thread_id(); }
+    void kill_all_except(const SimThread* survivor) { s_->kill_all_except(survivor); }
+    std::vector<const SimThread*> threads() const { return s_->threads(); }
+    std::size_t live_threads() const { return s_->live_threads(); }
+    void preemption_point(Lock& lock) { s_->preemption_point(lock); }
+    void block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
+        s_->block(lock, channel, wake_at);
+    }
+    void notify(const void* channel) { s_->notify(channel); }
+    void add_timer(Millis at, std::function<void()> fire) { s_->add_timer(at, std::move(fire)); }
+    std::optional<Millis> next_deadline() const { return s_->next_deadline(); }
+    void settle(Lock& lock) { s_->settle(lock); }
+    void advance_to(Lock& lock, Millis t, bool run_last = true) {
+        s_->advance_to(lock, t, run_last);
+    }
+    bool idle() const { return s_->idle(); }
+    void shutdown() { s_->shutdown(); }
 
   private:
-    void thread_main(SimThread* t);
-    // Fires the device timers and wakes the sleepers due at or before now_.
-    void fire_due();
-    // While the driver advances time and nothing is ready, moves time to
-    // the next deadline within its target, on behalf of the driver.
-    void step_for_driver();
-    void make_ready(SimThread* t);
-    SimThread* take_next_ready();
-    void pass_baton(Lock& lock);
-    void wait_for_baton(Lock& lock, SimThread* t);
-    bool coin();
-
-    Options options_;
-    mutable std::mutex mu_;
-    std::optional<std::mt19937_64> rng_;
-    Millis now_ = 0;
-    std::chrono::steady_clock::time_point wall_start_;
-    std::vector<std::unique_ptr<SimThread>> threads_;
-    std::deque<SimThread*> ready_;
-    SimThread* running_ = nullptr;  // deterministic: the baton holder; nullptr: driver
-    std::size_t active_ = 0;        // free-running: threads neither blocked nor finished
-    std::condition_variable driver_cv_;
-    std::uint32_t next_thread_id_ = 1;
-    std::multimap<Millis, std::function<void()>> timers_;
-    std::optional<Millis> advance_target_;  // set while the driver is in advance_to
-    bool advance_run_last_ = true;
-    bool shut_down_ = false;
+    std::unique_ptr<Scheduler> s_;
 };
 
 }  // namespace sim

@@ -11,22 +11,36 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, DWORD stackSize,
     PlatformCall call("CreateThread");
     (void)attributes;
     (void)stackSize;
+    sim::SimThread* self = sim::Kernel::current();
     if (startAddress == nullptr || creationFlags != 0) {
+        self->last_error = ERROR_INVALID_PARAMETER;
         SIM_LOG_CALL(call, {nullptr, stackSize, "routine", creationFlags}, nullptr,
                      startAddress == nullptr ? "no start routine" : "creation flags not supported");
         return nullptr;
     }
     sim::Device& device = call.device();
-    const std::uint32_t next_id = static_cast<std::uint32_t>(device.kernel().threads().size()) + 1;
-    sim::SimThread& thread = device.kernel().spawn(
-        "thread " + std::to_string(next_id),
-        [startAddress, parameter] { return static_cast<std::uint32_t>(startAddress(parameter)); });
-    if (threadId != nullptr) {
-        *threadId = thread.id();
+    sim::Kernel& kernel = device.kernel();
+    // A failure asked for by the driver, or a host that cannot make another
+    // thread: no thread, no handle, and the reason in the last error.
+    sim::SimThread* thread = nullptr;
+    if (!kernel.take_creation_failure()) {
+        thread = kernel.spawn("thread " + std::to_string(kernel.next_thread_id()),
+                              [startAddress, parameter] {
+                                  return static_cast<std::uint32_t>(startAddress(parameter));
+                              });
     }
-    HANDLE handle = device.open_thread_handle(thread);
+    if (thread == nullptr) {
+        self->last_error = ERROR_NOT_ENOUGH_MEMORY;
+        SIM_LOG_CALL(call, {nullptr, stackSize, "routine", creationFlags}, nullptr,
+                     "no thread: out of resources");
+        return nullptr;
+    }
+    if (threadId != nullptr) {
+        *threadId = thread->id();
+    }
+    HANDLE handle = device.open_thread_handle(*thread);
     SIM_LOG_CALL(call, {nullptr, stackSize, "routine", creationFlags},
-                 sim::hex(reinterpret_cast<std::uintptr_t>(handle)), "started " + thread.name());
+                 sim::hex(reinterpret_cast<std::uintptr_t>(handle)), "started " + thread->name());
     return handle;
 }
 
@@ -36,6 +50,19 @@ void ExitThread(DWORD exitCode) {
         SIM_LOG_CALL(call, {exitCode}, nullptr);
     }
     throw sim::ThreadExit{exitCode};
+}
+
+DWORD GetLastError(void) {
+    PlatformCall call("GetLastError");
+    const DWORD error = sim::Kernel::current()->last_error;
+    SIM_LOG_CALL(call, json::array(), error);
+    return error;
+}
+
+void SetLastError(DWORD error) {
+    PlatformCall call("SetLastError");
+    sim::Kernel::current()->last_error = error;
+    SIM_LOG_CALL(call, {error}, nullptr);
 }
 
 BOOL CloseHandle(HANDLE handle) {

@@ -153,6 +153,11 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, DWORD stackSize,
                     LPTHREAD_START_ROUTINE startAddress, LPVOID parameter, DWORD creationFlags,
                     LPDWORD threadId);
 [[noreturn]] void ExitThread(DWORD exitCode);
+// The calling thread's last error code, set by the calls that fail.
+DWORD GetLastError(void);
+void SetLastError(DWORD error);
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_PARAMETER 87
 BOOL CloseHandle(HANDLE handle);
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount(void);

@@ -5,8 +5,12 @@
 
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/app_state.h"
+#include "resources/resource.h"
+#include "simulator/corvane_image.h"
 #include "simulator/device.h"
 #include "simulator/wince/winapi.h"
 
@@ -165,6 +169,71 @@ TEST(Scheduler, ProcessEndStopsEveryOtherThreadAtItsNextCall) {
     EXPECT_FALSE(device.next_deadline().has_value());
 }
 
+// A killed thread unwinds its stack: what it holds is destroyed, as when
+// its body returns.
+TEST(Scheduler, AThreadEndedWithItsProcessRunsItsDestructors) {
+    struct Held {
+        int* destroyed;
+        ~Held() { ++*destroyed; }
+    };
+    int destroyed = 0;
+    int woke = 0;
+    sim::Device device(program([&] {
+        std::function<void()> holder = [&] {
+            Held held{&destroyed};
+            Sleep(100000);
+            ++woke;
+        };
+        CloseHandle(start_thread(&holder));
+        CloseHandle(start_thread(&holder));
+        Sleep(10);
+        return 0;
+    }));
+    device.start();
+    EXPECT_EQ(destroyed, 0);
+    device.wait(10);
+    EXPECT_EQ(device.program_state(), sim::ProgramState::Ended);
+    EXPECT_EQ(destroyed, 2);
+    EXPECT_EQ(woke, 0);
+    EXPECT_EQ(device.program_threads(), 0u);
+}
+
+// The program's threads run on the host thread that drives the device,
+// whichever that is (the web page drives from a thread of its own), and
+// never on one of their own.
+TEST(Scheduler, ProgramThreadsRunOnTheDrivingHostThread) {
+    std::vector<std::thread::id> ran_on;
+    sim::Device device(program([&] {
+        std::function<void()> worker = [&] {
+            for (;;) {
+                ran_on.push_back(std::this_thread::get_id());
+                Sleep(1000);
+            }
+        };
+        CloseHandle(start_thread(&worker));
+        for (;;) {
+            ran_on.push_back(std::this_thread::get_id());
+            Sleep(1000);
+        }
+        return 0;
+    }));
+    std::thread::id first;
+    std::thread::id second;
+    std::thread([&] {
+        first = std::this_thread::get_id();
+        device.start();
+    }).join();
+    std::thread([&] {
+        second = std::this_thread::get_id();
+        device.wait(1000);
+    }).join();
+    ASSERT_EQ(ran_on.size(), 4u);
+    EXPECT_EQ(ran_on[0], first);
+    EXPECT_EQ(ran_on[1], first);
+    EXPECT_EQ(ran_on[2], second);
+    EXPECT_EQ(ran_on[3], second);
+}
+
 TEST(Scheduler, ExitThreadEndsOnlyTheCaller) {
     bool after_exit = false;
     int main_ran = 0;
@@ -226,6 +295,57 @@ TEST(Scheduler, CriticalSectionsExcludeUnderEveryInterleaving) {
         lost_without_lock = lost_without_lock || shared_sum(seed, false) != 200;
     }
     EXPECT_TRUE(lost_without_lock);
+}
+
+// CreateThread fails as it does on a device out of memory: no thread, no
+// handle, the reason in GetLastError; the next creation works again.
+TEST(Threads, CreateThreadFailsCleanlyWhenTold) {
+    std::vector<bool> created;
+    std::vector<DWORD> errors;
+    int ran = 0;
+    sim::Device device(program([&] {
+        std::function<void()> body = [&] { ++ran; };
+        for (int i = 0; i < 3; ++i) {
+            SetLastError(0);
+            HANDLE h = start_thread(&body);
+            created.push_back(h != nullptr);
+            errors.push_back(GetLastError());
+            if (h != nullptr) {
+                CloseHandle(h);
+            }
+        }
+        Sleep(10);
+        return 0;
+    }));
+    device.fail_next_thread_creations(2);
+    device.start();
+    EXPECT_EQ(created, (std::vector<bool>{false, false, true}));
+    EXPECT_EQ(errors, (std::vector<DWORD>{ERROR_NOT_ENOUGH_MEMORY, ERROR_NOT_ENOUGH_MEMORY, 0}));
+    EXPECT_EQ(ran, 1);
+    EXPECT_EQ(device.open_handles(), 0u);
+    EXPECT_EQ(device.inspect([](sim::Device& d) { return d.kernel().failing_thread_creations(); }),
+              0);
+}
+
+// Corvane when its monitor cannot be started: the dialog still goes to the
+// tray, no monitor runs, and the next time it goes to the tray the monitor
+// starts.
+TEST(Threads, CorvaneStartsNoMonitorWhenThreadCreationFailsAndRetriesOnTheNextHide) {
+    sim::Device device(sim::corvane_device_options());
+    device.start();
+    device.fail_next_thread_creations(1);
+    ASSERT_TRUE(device.press_ok());
+    EXPECT_EQ(device.program_threads(), 0u);
+    EXPECT_EQ(AppState.monitorRunning, 0);
+    EXPECT_EQ(device.inspect([](sim::Device& d) { return d.shell().tray.size(); }), 1u);
+    // Taps still set the speed without a monitor.
+    EXPECT_TRUE(device.tap_tray());
+    EXPECT_EQ(device.program_state(), sim::ProgramState::Running);
+
+    ASSERT_TRUE(device.double_tap_tray());
+    ASSERT_TRUE(device.press_ok());
+    EXPECT_EQ(device.program_threads(), 1u);
+    EXPECT_EQ(AppState.monitorRunning, 1);
 }
 
 TEST(Scheduler, FreeRunningThreadsRunInParallelAndStillExclude) {

@@ -1,0 +1,209 @@
+#include "simulator/kernel/deterministic.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace sim {
+
+namespace {
+// A program thread's stack. The program's threads are shallow, but the
+// platform functions build their trace on it, and the sanitizers' frames
+// are several times larger. The pages are only touched as they are used.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr std::size_t kStackSize = 4 << 20;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr std::size_t kStackSize = 4 << 20;
+#else
+constexpr std::size_t kStackSize = 1 << 20;
+#endif
+#else
+constexpr std::size_t kStackSize = 1 << 20;
+#endif
+}  // namespace
+
+struct DeterministicScheduler::FiberThread : SimThread {
+    std::unique_ptr<Fiber> fiber;
+};
+
+DeterministicScheduler::DeterministicScheduler(KernelOptions options) : Scheduler(options) {
+    if (options_.seed) {
+        rng_.emplace(*options_.seed);
+    }
+}
+
+DeterministicScheduler::~DeterministicScheduler() {
+    shutdown();
+}
+
+std::unique_ptr<SimThread> DeterministicScheduler::make_thread() {
+    return std::make_unique<FiberThread>();
+}
+
+bool DeterministicScheduler::start(SimThread& thread) {
+    auto& t = static_cast<FiberThread&>(thread);
+    t.fiber = Fiber::create([this, &t] { thread_body(this, &t); }, kStackSize);
+    if (!t.fiber) {
+        return false;
+    }
+    make_ready(t);
+    return true;
+}
+
+void DeterministicScheduler::thread_body(DeterministicScheduler* self, FiberThread* t) {
+    bool run = false;
+    {
+        Lock lock(self->mu_);
+        run = !t->killed_;
+    }
+    std::optional<std::uint32_t> code;
+    if (run) {
+        try {
+            code = t->body_();
+        } catch (const ThreadExit& e) {
+            code = e.code;
+        } catch (const ThreadKilled&) {
+            // The process ended under this thread; it has no exit code.
+        }
+    }
+    Lock lock(self->mu_);
+    self->finish(*t, code);
+}
+
+void DeterministicScheduler::make_ready(SimThread& t) {
+    t.state_ = SimThread::State::Ready;
+    ready_.push_back(&t);
+}
+
+bool DeterministicScheduler::coin() {
+    return rng_ && ((*rng_)() % 4) == 0;
+}
+
+SimThread* DeterministicScheduler::take_next_ready() {
+    std::size_t index = 0;
+    if (rng_ && ready_.size() > 1) {
+        index = (*rng_)() % ready_.size();
+    }
+    SimThread* next = ready_[index];
+    ready_.erase(ready_.begin() + static_cast<std::ptrdiff_t>(index));
+    return next;
+}
+
+void DeterministicScheduler::run(Lock& lock, FiberThread& t) {
+    running_ = &t;
+    t.state_ = SimThread::State::Running;
+    set_current(&t);
+    lock.unlock();
+    t.fiber->resume();
+    lock.lock();
+    set_current(nullptr);
+    running_ = nullptr;
+    if (t.finished()) {
+        // Its stack and record go now, not when the device goes.
+        drop_finished();
+    }
+}
+
+void DeterministicScheduler::yield_to_driver(Lock& lock, FiberThread& self) {
+    lock.unlock();
+    self.fiber->suspend();
+    lock.lock();
+}
+
+void DeterministicScheduler::preemption_point(Lock& lock) {
+    auto* self = static_cast<FiberThread*>(Kernel::current());
+    if (self == nullptr) {
+        return;
+    }
+    if (self->killed_) {
+        throw ThreadKilled{};
+    }
+    if (!ready_.empty() && coin()) {
+        self->state_ = SimThread::State::Ready;
+        ready_.push_back(self);
+        yield_to_driver(lock, *self);
+        if (self->killed_) {
+            throw ThreadKilled{};
+        }
+    }
+}
+
+void DeterministicScheduler::block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
+    auto* self = static_cast<FiberThread*>(Kernel::current());
+    if (self == nullptr) {
+        std::fprintf(stderr, "simulator: a blocking call was made outside a program thread\n");
+        std::abort();
+    }
+    if (self->killed_) {
+        throw ThreadKilled{};
+    }
+    self->channel_ = channel;
+    self->wake_at_ = wake_at;
+    self->state_ = SimThread::State::Blocked;
+    yield_to_driver(lock, *self);
+    self->channel_ = nullptr;
+    self->wake_at_.reset();
+    if (self->killed_) {
+        throw ThreadKilled{};
+    }
+}
+
+void DeterministicScheduler::settle(Lock& lock) {
+    // When a thread gives way, time steps on (if the driver is advancing
+    // it) before the next thread is chosen: a thread that is the only one
+    // due then runs on without the driver taking a turn.
+    while (!ready_.empty()) {
+        run(lock, static_cast<FiberThread&>(*take_next_ready()));
+        step_for_driver();
+    }
+}
+
+void DeterministicScheduler::step_for_driver() {
+    while (advance_target_ && ready_.empty()) {
+        const auto due = next_deadline();
+        // With run_last false, the last step is the driver's to take.
+        if (!due || *due > *advance_target_ || (*due == *advance_target_ && !advance_run_last_)) {
+            return;
+        }
+        now_ = std::max(now_, *due);
+        fire_due(now_);
+    }
+}
+
+void DeterministicScheduler::advance_to(Lock& lock, Millis t, bool run_last) {
+    advance_target_ = t;
+    advance_run_last_ = run_last;
+    for (;;) {
+        settle(lock);
+        const auto due = next_deadline();
+        if (!due || *due > t) {
+            break;
+        }
+        now_ = std::max(now_, *due);
+        fire_due(now_);
+        if (now_ == t && !run_last) {
+            advance_target_.reset();
+            return;
+        }
+    }
+    advance_target_.reset();
+    now_ = std::max(now_, t);
+}
+
+bool DeterministicScheduler::idle() const {
+    return ready_.empty() && running_ == nullptr;
+}
+
+void DeterministicScheduler::shutdown() {
+    Lock lock(mu_);
+    if (shut_down_) {
+        return;
+    }
+    shut_down_ = true;
+    // Every thread runs once more, to unwind at its next platform call.
+    kill_all_except(nullptr);
+    settle(lock);
+}
+
+}  // namespace sim

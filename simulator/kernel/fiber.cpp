@@ -1,0 +1,208 @@
+#include "simulator/kernel/fiber.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CORVANE_FIBER_ASAN 1
+#endif
+#if __has_feature(thread_sanitizer)
+#define CORVANE_FIBER_TSAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define CORVANE_FIBER_ASAN 1
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define CORVANE_FIBER_TSAN 1
+#endif
+
+#ifdef CORVANE_FIBER_ASAN
+extern "C" {
+void __sanitizer_start_switch_fiber(void** fake_stack_save, const void* bottom, std::size_t size);
+void __sanitizer_finish_switch_fiber(void* fake_stack_save, const void** bottom_old,
+                                     std::size_t* size_old);
+}
+#endif
+#ifdef CORVANE_FIBER_TSAN
+extern "C" {
+void* __tsan_get_current_fiber(void);
+void* __tsan_create_fiber(unsigned flags);
+void __tsan_destroy_fiber(void* fiber);
+void __tsan_switch_to_fiber(void* fiber, unsigned flags);
+}
+#endif
+
+namespace sim {
+
+namespace {
+
+// Stacks of fibers that have ended, kept for the next fibers: a program
+// that starts and ends a thread every few seconds then costs no mapping,
+// unmapping and fresh page faults per thread. Only a few are kept, so that
+// what a burst of threads took is given back. Under AddressSanitizer every
+// stack is fresh, so that no state of a dead fiber's frames carries over.
+class StackPool {
+  public:
+    struct Stack {
+        void* mapping = nullptr;
+        std::size_t size = 0;
+    };
+
+    Stack take(std::size_t size) {
+#ifndef CORVANE_FIBER_ASAN
+        std::lock_guard<std::mutex> guard(mu_);
+        for (auto it = free_.begin(); it != free_.end(); ++it) {
+            if (it->size == size) {
+                const Stack found = *it;
+                free_.erase(it);
+                return found;
+            }
+        }
+#endif
+        return {};
+    }
+
+    void give_back(Stack stack) {
+#ifndef CORVANE_FIBER_ASAN
+        std::lock_guard<std::mutex> guard(mu_);
+        if (free_.size() < kKept) {
+            free_.push_back(stack);
+            return;
+        }
+#endif
+        munmap(stack.mapping, stack.size);
+    }
+
+  private:
+    static constexpr std::size_t kKept = 4;
+    std::mutex mu_;
+    std::vector<Stack> free_;
+};
+
+StackPool& stack_pool() {
+    // Never destroyed: fibers may end during the destruction of statics.
+    static auto* pool = new StackPool;
+    return *pool;
+}
+
+}  // namespace
+
+std::unique_ptr<Fiber> Fiber::create(std::function<void()> body, std::size_t stack_size) {
+    std::unique_ptr<Fiber> fiber(new Fiber(std::move(body)));
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    fiber->stack_size_ = (stack_size + page - 1) / page * page;
+    const std::size_t mapping_size = fiber->stack_size_ + page;
+    void* mapping = stack_pool().take(mapping_size).mapping;
+    if (mapping == nullptr) {
+        mapping = mmap(nullptr, mapping_size, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
+        if (mapping == MAP_FAILED) {
+            return nullptr;
+        }
+        // The lowest page stays inaccessible, so that an overflow faults at
+        // once instead of writing over whatever lies below.
+        if (mprotect(mapping, page, PROT_NONE) != 0) {
+            munmap(mapping, mapping_size);
+            return nullptr;
+        }
+    }
+    fiber->mapping_ = mapping;
+    fiber->mapping_size_ = mapping_size;
+    if (getcontext(&fiber->context_) != 0) {
+        return nullptr;
+    }
+    fiber->stack_ = static_cast<char*>(mapping) + page;
+    fiber->context_.uc_stack.ss_sp = fiber->stack_;
+    fiber->context_.uc_stack.ss_size = fiber->stack_size_;
+    fiber->context_.uc_link = nullptr;
+    // makecontext passes int arguments only: the pointer goes in two halves.
+    const auto self = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(fiber.get()));
+    const auto hi = static_cast<unsigned>(self >> 32);
+    const auto lo = static_cast<unsigned>(self & 0xFFFFFFFFu);
+    makecontext(&fiber->context_, reinterpret_cast<void (*)()>(&Fiber::entry), 2, hi, lo);
+#ifdef CORVANE_FIBER_TSAN
+    fiber->tsan_fiber_ = __tsan_create_fiber(0);
+#endif
+    return fiber;
+}
+
+Fiber::~Fiber() {
+    if (running_) {
+        std::fprintf(stderr, "simulator: a running fiber was destroyed\n");
+        std::abort();
+    }
+#ifdef CORVANE_FIBER_TSAN
+    if (tsan_fiber_ != nullptr) {
+        __tsan_destroy_fiber(tsan_fiber_);
+    }
+#endif
+    if (mapping_ != nullptr) {
+        stack_pool().give_back({mapping_, mapping_size_});
+    }
+}
+
+void Fiber::entry(unsigned hi, unsigned lo) {
+    const std::uint64_t bits = (static_cast<std::uint64_t>(hi) << 32) | lo;
+    auto* self = reinterpret_cast<Fiber*>(static_cast<std::uintptr_t>(bits));
+    self->switch_in();
+    self->body_();
+    self->done_ = true;
+    self->switch_out(true);
+    // A finished fiber is never resumed.
+    std::abort();
+}
+
+void Fiber::switch_in() {
+#ifdef CORVANE_FIBER_ASAN
+    __sanitizer_finish_switch_fiber(fiber_fake_stack_, &driver_stack_, &driver_stack_size_);
+#endif
+}
+
+void Fiber::switch_out(bool last) {
+#ifdef CORVANE_FIBER_ASAN
+    // A fiber that has ended leaves no fake stack to come back to.
+    __sanitizer_start_switch_fiber(last ? nullptr : &fiber_fake_stack_, driver_stack_,
+                                   driver_stack_size_);
+#else
+    (void)last;
+#endif
+#ifdef CORVANE_FIBER_TSAN
+    __tsan_switch_to_fiber(tsan_driver_, 0);
+#endif
+    swapcontext(&context_, &driver_);
+}
+
+void Fiber::resume() {
+    if (done_ || running_) {
+        std::fprintf(stderr, "simulator: a fiber was resumed that cannot run\n");
+        std::abort();
+    }
+    running_ = true;
+#ifdef CORVANE_FIBER_ASAN
+    __sanitizer_start_switch_fiber(&driver_fake_stack_, stack_, stack_size_);
+#endif
+#ifdef CORVANE_FIBER_TSAN
+    tsan_driver_ = __tsan_get_current_fiber();
+    __tsan_switch_to_fiber(tsan_fiber_, 0);
+#endif
+    swapcontext(&driver_, &context_);
+#ifdef CORVANE_FIBER_ASAN
+    __sanitizer_finish_switch_fiber(driver_fake_stack_, nullptr, nullptr);
+#endif
+    running_ = false;
+}
+
+void Fiber::suspend() {
+    switch_out(false);
+    switch_in();
+}
+
+}  // namespace sim

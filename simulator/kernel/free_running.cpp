@@ -1,0 +1,164 @@
+#include "simulator/kernel/free_running.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+
+#include "simulator/tsan.h"
+
+namespace sim {
+
+struct FreeRunningScheduler::HostThread : SimThread {
+    std::condition_variable cv;
+    std::thread host;
+};
+
+FreeRunningScheduler::FreeRunningScheduler(KernelOptions options)
+    : Scheduler(options), wall_start_(std::chrono::steady_clock::now()) {}
+
+FreeRunningScheduler::~FreeRunningScheduler() {
+    shutdown();
+}
+
+Millis FreeRunningScheduler::now() const {
+    const auto wall = std::chrono::steady_clock::now() - wall_start_;
+    const double ms = std::chrono::duration<double, std::milli>(wall).count();
+    return static_cast<Millis>(ms * options_.free_running_speed);
+}
+
+std::unique_ptr<SimThread> FreeRunningScheduler::make_thread() {
+    return std::make_unique<HostThread>();
+}
+
+bool FreeRunningScheduler::start(SimThread& thread) {
+    // The threads that have ended are joined here, so that a program that
+    // starts and ends threads all day holds only the ones still running.
+    reap();
+    auto& t = static_cast<HostThread&>(thread);
+    bool started = true;
+    // A thread's creation orders what its creator did before with what it
+    // does, so ThreadSanitizer must see it even from a hidden platform call.
+    tsan::shown([&] {
+        try {
+            t.host = std::thread([this, &t] { thread_main(&t); });
+        } catch (const std::system_error&) {
+            started = false;
+        }
+    });
+    if (started) {
+        make_ready(t);
+    }
+    return started;
+}
+
+void FreeRunningScheduler::thread_main(HostThread* t) {
+    set_current(t);
+    bool run = false;
+    {
+        Lock lock(mu_);
+        run = !t->killed_;
+    }
+    std::optional<std::uint32_t> code;
+    if (run) {
+        try {
+            code = t->body_();
+        } catch (const ThreadExit& e) {
+            code = e.code;
+        } catch (const ThreadKilled&) {
+            // The process ended under this thread; it has no exit code.
+        }
+    }
+    Lock lock(mu_);
+    --active_;
+    finish(*t, code);
+    driver_cv_.notify_all();
+    set_current(nullptr);
+}
+
+void FreeRunningScheduler::reap() {
+    for (auto& t : threads_) {
+        auto& h = static_cast<HostThread&>(*t);
+        // A thread marked finished only returns after giving up the lock.
+        // Its end orders everything it did with the freeing of its record.
+        if (h.finished() && h.host.joinable()) {
+            tsan::shown([&] { h.host.join(); });
+        }
+    }
+    drop_finished();
+}
+
+void FreeRunningScheduler::make_ready(SimThread& t) {
+    t.state_ = SimThread::State::Running;
+    ++active_;
+    static_cast<HostThread&>(t).cv.notify_one();
+}
+
+void FreeRunningScheduler::preemption_point(Lock&) {
+    const SimThread* self = Kernel::current();
+    if (self != nullptr && self->killed_) {
+        throw ThreadKilled{};
+    }
+}
+
+void FreeRunningScheduler::block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
+    auto* self = static_cast<HostThread*>(Kernel::current());
+    if (self == nullptr) {
+        std::fprintf(stderr, "simulator: a blocking call was made outside a program thread\n");
+        std::abort();
+    }
+    if (self->killed_) {
+        throw ThreadKilled{};
+    }
+    self->channel_ = channel;
+    self->wake_at_ = wake_at;
+    self->state_ = SimThread::State::Blocked;
+    --active_;
+    driver_cv_.notify_all();
+    auto woken = [&] { return self->state_ != SimThread::State::Blocked || self->killed_; };
+    if (wake_at) {
+        const auto wall_ms = static_cast<double>(*wake_at) / options_.free_running_speed;
+        const auto deadline =
+            wall_start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double, std::milli>(wall_ms));
+        self->cv.wait_until(lock, deadline, woken);
+    } else {
+        self->cv.wait(lock, woken);
+    }
+    if (self->state_ == SimThread::State::Blocked) {
+        self->state_ = SimThread::State::Running;
+        ++active_;
+    }
+    self->channel_ = nullptr;
+    self->wake_at_.reset();
+    if (self->killed_) {
+        throw ThreadKilled{};
+    }
+}
+
+void FreeRunningScheduler::settle(Lock& lock) {
+    driver_cv_.wait(lock, [&] { return active_ == 0; });
+}
+
+void FreeRunningScheduler::advance_to(Lock& lock, Millis t, bool) {
+    // Time follows the wall clock; only waiting makes it pass.
+    while (now() < t) {
+        driver_cv_.wait_for(lock, std::chrono::milliseconds(1));
+    }
+}
+
+void FreeRunningScheduler::shutdown() {
+    Lock lock(mu_);
+    if (shut_down_) {
+        return;
+    }
+    shut_down_ = true;
+    kill_all_except(nullptr);
+    driver_cv_.wait(lock, [&] {
+        return std::all_of(threads_.begin(), threads_.end(),
+                           [](const auto& t) { return t->finished(); });
+    });
+    reap();
+}
+
+}  // namespace sim
