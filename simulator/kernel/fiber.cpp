@@ -56,8 +56,8 @@ class StackPool {
         std::size_t size = 0;
     };
 
-    Stack take(std::size_t size) {
 #ifndef CORVANE_FIBER_ASAN
+    Stack take(std::size_t size) {
         std::lock_guard<std::mutex> guard(mu_);
         for (auto it = free_.begin(); it != free_.end(); ++it) {
             if (it->size == size) {
@@ -66,18 +66,15 @@ class StackPool {
                 return found;
             }
         }
-#endif
         return {};
     }
 
     void give_back(Stack stack) {
-#ifndef CORVANE_FIBER_ASAN
         std::lock_guard<std::mutex> guard(mu_);
         if (free_.size() < kKept) {
             free_.push_back(stack);
             return;
         }
-#endif
         munmap(stack.mapping, stack.size);
     }
 
@@ -85,6 +82,14 @@ class StackPool {
     static constexpr std::size_t kKept = 4;
     std::mutex mu_;
     std::vector<Stack> free_;
+#else
+    Stack take(std::size_t) {
+        return {};
+    }
+    void give_back(Stack stack) {
+        munmap(stack.mapping, stack.size);
+    }
+#endif
 };
 
 StackPool& stack_pool() {

@@ -3,6 +3,7 @@
 // platform API.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 #include <string>
 #include <thread>
@@ -346,6 +347,47 @@ TEST(Threads, CorvaneStartsNoMonitorWhenThreadCreationFailsAndRetriesOnTheNextHi
     ASSERT_TRUE(device.press_ok());
     EXPECT_EQ(device.program_threads(), 1u);
     EXPECT_EQ(AppState.monitorRunning, 1);
+}
+
+// The process's address space, from /proc/self/status, in MB.
+double address_space_mb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmSize:", 0) == 0) {
+            return std::stod(line.substr(7)) / 1024;
+        }
+    }
+    return 0;
+}
+
+// A host thread holds megabytes of stack until it is joined: a program that
+// starts and ends threads all day must not pile them up.
+TEST(Threads, FreeRunningThreadsThatEndGiveBackTheirStacks) {
+    sim::Kernel::Options k;
+    k.scheduling = sim::Scheduling::FreeRunning;
+    constexpr int kThreads = 64;
+    LONG ended = 0;
+    const double before = address_space_mb();
+    sim::Device device(program(
+        [&] {
+            std::function<void()> body = [&] { InterlockedIncrement(&ended); };
+            for (LONG i = 1; i <= kThreads; ++i) {
+                CloseHandle(start_thread(&body));
+                while (InterlockedCompareExchange(&ended, 0, 0) != i) {
+                    Sleep(1);
+                }
+            }
+            return 0;
+        },
+        k));
+    device.start();
+    while (device.program_state() == sim::ProgramState::Running) {
+        device.wait(10);
+    }
+    EXPECT_EQ(ended, kThreads);
+    // Unjoined, the threads would hold 64 stacks of 8 MB.
+    EXPECT_LT(address_space_mb() - before, 128.0);
 }
 
 TEST(Scheduler, FreeRunningThreadsRunInParallelAndStillExclude) {
