@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "simulator/web/assets.h"
+#include "simulator/web/peer_window.h"
 #include "simulator/web/png.h"
 
 namespace sim::web {
@@ -194,9 +195,10 @@ class Http {
 
 // An open event stream: the response head, then the latest view as an event
 // whenever a newer one is published, one write at a time (a slow reader
-// skips views, and each view is the whole state). A write that does not
-// finish within kStreamWriteDeadline (the reader stopped reading) closes the
-// stream and frees its place.
+// skips views, and each view is the whole state). A reader that stops
+// reading is noticed two ways: the kernel shows the data it was sent waiting
+// unread for kStreamWriteDeadline, or a write does not finish within it;
+// either closes the stream and frees its place.
 class EventStream : public std::enable_shared_from_this<EventStream> {
   public:
     EventStream(Http& http, beast::tcp_stream stream)
@@ -215,8 +217,13 @@ class EventStream : public std::enable_shared_from_this<EventStream> {
     }
 
     // Sends the latest view unless a write is under way (it follows then).
+    // Views are published at least four times a second, so this also checks
+    // the reader that often.
     void push() {
-        if (writing_ || closed_) {
+        if (closed_ || !reader_keeps_up()) {
+            return;
+        }
+        if (writing_) {
             return;
         }
         const Runner::View view = http_.runner().view();
@@ -267,6 +274,29 @@ class EventStream : public std::enable_shared_from_this<EventStream> {
             });
     }
 
+    // False (and the stream closed) when the reader has not read for
+    // kStreamWriteDeadline. The peer's receive window shows it: a reader
+    // that keeps up keeps it open near its widest, and any read widens it;
+    // unread data narrows it.
+    bool reader_keeps_up() {
+        const auto window = peer_window(stream_.socket().native_handle());
+        if (!window) {
+            return true;  // the write deadline alone applies
+        }
+        const auto now = std::chrono::steady_clock::now();
+        const std::uint64_t open = window->edge - window->acked;
+        widest_ = std::max(widest_, open);
+        if (open > last_open_ || open + open / 8 >= widest_) {
+            read_lately_ = now;
+        }
+        last_open_ = open;
+        if (now - read_lately_ > Server::kStreamWriteDeadline) {
+            close();
+            return false;
+        }
+        return true;
+    }
+
     void close() {
         closed_ = true;
         boost::system::error_code ignored;
@@ -277,6 +307,9 @@ class EventStream : public std::enable_shared_from_this<EventStream> {
     std::shared_ptr<Shared> shared_;
     beast::tcp_stream stream_;
     std::array<char, 512> scratch_{};
+    std::uint64_t widest_ = 0;
+    std::uint64_t last_open_ = 0;
+    std::chrono::steady_clock::time_point read_lately_ = std::chrono::steady_clock::now();
     std::string prefix_;
     std::shared_ptr<const std::string> json_;
     std::uint64_t sent_ = 0;
