@@ -18,6 +18,8 @@
 //   body    bodies sent to /api/action: 200 MB from another origin, 1 MB of
 //           gzip (1 GB inflated), 10 MB of nested JSON: the answer, its time,
 //           and the server's peak memory
+//   startup 20 starts, each asked for /api/state the moment it prints its
+//           address: how many answers lack the device's view
 import { spawn } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import http from 'node:http';
@@ -31,7 +33,7 @@ if (simAt >= 0) {
   sim = args[simAt + 1];
   args.splice(simAt, 2);
 }
-const probes = args.length ? args : ['slow', 'burst', 'speed', 'stall', 'body'];
+const probes = args.length ? args : ['slow', 'burst', 'speed', 'stall', 'body', 'startup'];
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
 function start(speed = 1) {
@@ -280,7 +282,22 @@ async function body() {
   }
 }
 
-const all = { slow, burst, speed, stall, body };
+async function startup() {
+  let incomplete = 0;
+  for (let i = 0; i < 20; i++) {
+    const s = await start(1);
+    const r = await get(s.port);
+    try {
+      if (!JSON.parse(r.body).device) incomplete++;
+    } catch {
+      incomplete++;
+    }
+    await stop(s);
+  }
+  console.log(JSON.stringify({ probe: 'startup', starts: 20, incomplete }));
+}
+
+const all = { slow, burst, speed, stall, body, startup };
 for (const probe of probes) {
   if (!all[probe]) {
     console.error(`unknown probe ${probe}; the probes: ${Object.keys(all).join(' ')}`);
