@@ -11,7 +11,7 @@ build_packages=(
   cmake ninja-build make pkg-config python3
   clang clang-14 lld llvm-14 libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcpp-httplib-dev nlohmann-json3-dev libpng-dev
+  libboost-dev nlohmann-json3-dev libpng-dev
 )
 test_packages=(chromium)
 

@@ -3,7 +3,7 @@
 //   corvane-sim [--port N] [--speed X] [--res FILE]
 //       runs the program in real time (device time X times faster) and
 //       serves the device on http://127.0.0.1:N (default 8053; 0 picks a
-//       free port). Ctrl+C stops it.
+//       free port). Ctrl+C stops it. A port in use is an error (exit 1).
 //   corvane-sim --script FILE [--seed N] [--quiet] [--res FILE]
 //       runs a scenario in virtual time and prints the device's trace as
 //       JSON lines; exits 0 when every expectation held, 1 when one failed,
@@ -18,7 +18,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
-#include <thread>
+#include <variant>
 
 #include "simulator/corvane_image.h"
 #include "simulator/scenario.h"
@@ -168,8 +168,9 @@ int serve(const Arguments& args) {
     if (!resources) {
         return 2;
     }
-    // SIGINT and SIGTERM are taken by one thread that stops everything;
-    // every other thread (made below) inherits the blocked mask.
+    // SIGINT and SIGTERM are taken by the server's thread (this one), which
+    // then stops everything; the runner's and the device's threads are made
+    // with them blocked, so no signal interrupts them.
     sigset_t stop_signals;
     sigemptyset(&stop_signals);
     sigaddset(&stop_signals, SIGINT);
@@ -180,25 +181,21 @@ int serve(const Arguments& args) {
     options.resources = *resources;
     sim::web::Runner runner(std::move(options), args.speed);
     sim::web::Server server(runner, sim::Module(std::move(*resources)));
-    const int port = server.bind(args.port);
-    if (port < 0) {
-        std::cerr << "corvane-sim: cannot listen on 127.0.0.1:" << args.port << "\n";
-        return 2;
+    const auto listening = server.listen(args.port);
+    if (auto* error = std::get_if<std::string>(&listening)) {
+        std::cerr << "corvane-sim: " << *error << "\n";
+        return 1;
     }
+    // The device starts (and its first view is published) before the first
+    // request is answered; requests that arrive meanwhile wait in the queue.
     runner.start();
-    std::cout << "Corvane on the simulated Pocket PC: http://127.0.0.1:" << port << "/"
-              << std::endl;
+    std::cout << "Corvane on the simulated Pocket PC: http://127.0.0.1:" << std::get<int>(listening)
+              << "/" << std::endl;
 
-    std::thread stopper([&] {
-        int signal = 0;
-        sigwait(&stop_signals, &signal);
-        runner.stop();
-        server.stop();
-    });
-    server.listen();
-    // listen() also returns when the server fails; make sure the stopper ends.
-    pthread_kill(stopper.native_handle(), SIGTERM);
-    stopper.join();
+    server.stop_on_signals();
+    pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
+    server.run();
+    runner.stop();
     std::cout << "stopped" << std::endl;
     return 0;
 }

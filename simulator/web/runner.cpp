@@ -19,8 +19,14 @@ Runner::~Runner() {
     stop();
 }
 
+void Runner::on_publish(std::function<void()> listener) {
+    on_publish_ = std::move(listener);
+}
+
 void Runner::start() {
     thread_ = std::thread([this] { loop(); });
+    std::unique_lock lock(mu_);
+    view_cv_.wait(lock, [&] { return stop_ || view_.version > 0; });
 }
 
 void Runner::stop() {
@@ -53,12 +59,6 @@ Runner::View Runner::view() const {
     return view_;
 }
 
-Runner::View Runner::wait_for_view(std::uint64_t seen, std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(mu_);
-    view_cv_.wait_for(lock, timeout, [&] { return stop_ || view_.version > seen; });
-    return view_;
-}
-
 Millis Runner::virtual_now() const {
     const auto wall = std::chrono::steady_clock::now() - wall_start_;
     return static_cast<Millis>(std::chrono::duration<double, std::milli>(wall).count() * speed_);
@@ -78,11 +78,17 @@ void Runner::loop() {
     wall_start_ = std::chrono::steady_clock::now();
     device_->start();
     publish();
+    auto next_publish = std::chrono::steady_clock::now() + kPublishInterval;
+    bool unpublished = false;  // the device changed since the last view
 
     for (;;) {
         std::deque<Action> actions;
         {
             std::unique_lock lock(mu_);
+            // Wake for the next deadline (or to move device time on the page),
+            // but never before the next view may be published: deadlines that
+            // pass meanwhile fire in order on waking, so at any speed the loop
+            // wakes at most about 30 times a second unless input arrives.
             auto wake = std::chrono::steady_clock::now() + kRepublish;
             if (auto due = device_->next_deadline()) {
                 const auto at =
@@ -91,6 +97,7 @@ void Runner::loop() {
                                           static_cast<double>(*due) / speed_));
                 wake = std::min(wake, at);
             }
+            wake = unpublished ? next_publish : std::max(wake, next_publish);
             input_cv_.wait_until(lock, wake, [&] { return stop_ || !queue_.empty(); });
             if (stop_) {
                 break;
@@ -106,7 +113,14 @@ void Runner::loop() {
         for (const Action& action : actions) {
             apply(action);
         }
-        publish();
+        const auto wall = std::chrono::steady_clock::now();
+        if (wall >= next_publish) {
+            publish();
+            next_publish = wall + kPublishInterval;
+            unpublished = false;
+        } else {
+            unpublished = true;
+        }
     }
     device_.reset();
 }
@@ -177,6 +191,9 @@ void Runner::publish() {
         ++view_.version;
     }
     view_cv_.notify_all();
+    if (on_publish_) {
+        on_publish_();
+    }
 }
 
 }  // namespace sim::web

@@ -2,10 +2,14 @@
 //
 // One thread owns the device and makes every driver call: it lets device
 // time pass with the wall clock (times a speed factor), firing each
-// deadline in order, applies the input that arrives from the page, and after
-// each step publishes a view of the device (its snapshot, the clock's
-// history and the latest events) as one JSON text. Other threads only queue
-// input and read the published view.
+// deadline in order, applies the input that arrives from the page, and
+// publishes a view of the device (its snapshot, the clock's history and the
+// latest events) as one JSON text. Other threads only queue input and read
+// the published view.
+//
+// Views are coalesced: at most one every kPublishInterval of wall time
+// (about 30 a second) whatever the device's speed, each one the whole latest
+// state, so a reader that skips views loses nothing it would show.
 #ifndef CORVANE_SIMULATOR_WEB_RUNNER_H
 #define CORVANE_SIMULATOR_WEB_RUNNER_H
 
@@ -13,6 +17,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,11 +49,18 @@ struct Action {
 
 class Runner {
   public:
+    static constexpr std::chrono::milliseconds kPublishInterval{33};
+
     Runner(DeviceOptions options, double speed);
     ~Runner();
     Runner(const Runner&) = delete;
     Runner& operator=(const Runner&) = delete;
 
+    // Called on the runner's thread after each view is published; set it
+    // before start().
+    void on_publish(std::function<void()> listener);
+    // Starts the device and returns once its first view is published, so
+    // that the view is complete from the first request.
     void start();
     void stop();
     bool stopping() const;
@@ -60,9 +72,6 @@ class Runner {
         std::uint64_t version = 0;
     };
     View view() const;
-    // Waits until a view newer than `seen` is published, the runner stops,
-    // or `timeout` passes; returns the latest view.
-    View wait_for_view(std::uint64_t seen, std::chrono::milliseconds timeout) const;
 
   private:
     void loop();
@@ -78,7 +87,8 @@ class Runner {
 
     mutable std::mutex mu_;
     mutable std::condition_variable input_cv_;  // input queued, or stop
-    mutable std::condition_variable view_cv_;   // a new view, or stop
+    mutable std::condition_variable view_cv_;   // the first view, or stop
+    std::function<void()> on_publish_;
     std::deque<Action> queue_;
     bool stop_ = false;
     View view_;

@@ -2,60 +2,62 @@
 // and as a stream of server-sent events), the icons, and the input.
 //
 // It listens on 127.0.0.1 only. It refuses a request whose Host is not this
-// address or localhost with this port (DNS rebinding), and input from
-// another origin. Every bad request gets a 4xx with a JSON error and
-// changes nothing.
+// address or localhost with this port (DNS rebinding), and any API request
+// that a browser marks as coming from another site or origin. Every bad
+// request gets a 4xx with a JSON error and changes nothing.
+//
+// One thread serves every connection (Asio), so slow, idle or hostile
+// clients cannot take the threads the page needs: each request must arrive
+// whole within kRequestDeadline, each answer must be taken within
+// kWriteDeadline, and an event stream whose reader stops reading is closed
+// after kStreamWriteDeadline, freeing its place. An input's headers are
+// checked before any byte of its body is read, and the body is limited to
+// kMaxActionBody bytes and never decoded.
 #ifndef CORVANE_SIMULATOR_WEB_SERVER_H
 #define CORVANE_SIMULATOR_WEB_SERVER_H
 
-#include <atomic>
-#include <map>
+#include <chrono>
+#include <cstddef>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <variant>
 
 #include "simulator/device.h"
 #include "simulator/web/runner.h"
 
-namespace httplib {
-class Server;
-}
-
 namespace sim::web {
 
 class Server {
   public:
     static constexpr int kMaxEventStreams = 4;
+    static constexpr std::size_t kMaxActionBody = 4096;
+    static constexpr std::size_t kMaxHeader = 8192;
+    static constexpr std::chrono::seconds kRequestDeadline{5};
+    static constexpr std::chrono::seconds kWriteDeadline{5};
+    static constexpr std::chrono::seconds kStreamWriteDeadline{3};
 
     Server(Runner& runner, Module module);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // Binds 127.0.0.1:port (0: any free port); returns the port, or -1.
-    int bind(int port);
-    // Serves until stop().
-    void listen();
+    // Listens on 127.0.0.1:port (0: any free port); the port, or why it
+    // cannot (a port in use is never shared).
+    std::variant<int, std::string> listen(int port);
+    // From now on SIGINT and SIGTERM end run(); they may be blocked until
+    // then.
+    void stop_on_signals();
+    // Serves on the calling thread until stop() or a stop signal.
+    void run();
+    // Ends run() at once; callable from any thread.
     void stop();
 
     // Parses the body of an input request; the action, or why it is refused.
     static std::variant<Action, std::string> parse_action(const std::string& body);
 
   private:
-    void routes();
-    bool host_allowed(const std::string& host) const;
-    bool origin_allowed(const std::string& origin) const;
-    std::optional<std::string> icon_png(std::uint16_t id, int size);
-
-    Runner& runner_;
-    const Module module_;
-    std::unique_ptr<httplib::Server> http_;
-    int port_ = -1;
-    std::atomic<int> streams_{0};
-    std::mutex icons_mu_;
-    std::map<std::pair<std::uint16_t, int>, std::string> icons_;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace sim::web

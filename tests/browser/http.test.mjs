@@ -1,12 +1,15 @@
-// The web server's refusals: foreign host names (DNS rebinding), input from
-// another origin, bad input of every kind, paths that are not the page's,
-// too many event streams; and that it stops at once on Ctrl+C.
+// The web server's refusals: foreign host names (DNS rebinding), requests
+// from another site or origin, framing, bad input of every kind, bodies
+// over the limit (refused before they are read), paths that are not the
+// page's, too many event streams, a port in use; that slow clients do not
+// hold up the page; and that it stops at once on Ctrl+C.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
 import http from 'node:http';
 import net from 'node:net';
 import os from 'node:os';
-import { startSimulator, stopSimulator } from './sim.mjs';
+import { SIM, startSimulator, stopSimulator } from './sim.mjs';
 
 let sim;
 before(async () => { sim = await startSimulator({ speed: 1 }); });
@@ -28,6 +31,29 @@ function request({ method = 'GET', path = '/', headers = {}, body } = {}) {
     req.on('error', reject);
     if (body !== undefined) req.write(body);
     req.end();
+  });
+}
+
+// Raw bytes on a fresh connection (for what node's client would not send:
+// two Host headers, a header without its body); resolves with the answer
+// once the server closes the connection.
+function raw(text) {
+  return new Promise((resolve, reject) => {
+    const socket = net.connect({ host: '127.0.0.1', port: sim.port }, () => socket.write(text));
+    let data = '';
+    socket.setEncoding('latin1');
+    socket.on('data', (d) => { data += d; });
+    socket.on('error', reject);
+    socket.on('close', () => {
+      const [head, ...rest] = data.split('\r\n\r\n');
+      const [statusLine, ...lines] = head.split('\r\n');
+      const headers = {};
+      for (const line of lines) {
+        const at = line.indexOf(':');
+        headers[line.slice(0, at).toLowerCase()] = line.slice(at + 1).trim();
+      }
+      resolve({ status: Number(statusLine.split(' ')[1]), headers, body: rest.join('\r\n\r\n') });
+    });
   });
 }
 
@@ -76,9 +102,96 @@ test('bad input is refused with a clear error and changes nothing', async () => 
     [post('{"action": "map-fail", "count": 0}'), 400, 'no mappings to fail'],
     [post('{"action": "map-fail", "count": "3"}'), 400, 'a count that is text'],
     [post('{"action": "click"}'), 400, 'a click on nothing'],
+    [post('{"action": "click", "id": 18446744073709551615}'), 400, 'a control id of 64 bits (not -1)'],
+    [post('{"action": "click", "id": 65536}'), 400, 'a control id of 17 bits'],
+    [post('{"action": "click", "id": -32769}'), 400, 'a control id below 16 bits signed'],
+    [post('{"action": "click", "id": 1005.5}'), 400, 'a fractional control id'],
+    [post('{"action": "click", "id": "1005"}'), 400, 'a control id that is text'],
+    [post('{"action": "map-fail", "count": 18446744073709551617}'), 400, 'a count beyond 64 bits'],
+    [post('{"action":"ok"}', { 'Content-Type': 'application/jsonp' }), 415, 'a type that starts like JSON'],
+    [post('{"action":"ok"}', { 'Content-Type': 'application/json-seq' }), 415, 'another JSON type'],
+    [post('{"action":"ok"}', { 'Content-Encoding': 'gzip' }), 415, 'a compressed body'],
+    [post('{"action":"ok"}', { 'Content-Encoding': 'identity' }), 415, 'any encoding'],
+    [post('{"action":"ok"}', { 'Sec-Fetch-Site': 'cross-site' }), 403, 'input from another site'],
+    [post('{"action":"ok"}', { 'Sec-Fetch-Site': 'same-site' }), 403, 'input from another port of this host'],
+    [post('{"action":"ok"}', { Referer: 'http://evil.example/page' }), 403, 'input from another page'],
+    [post('{"action":"ok"}', { Origin: 'null' }), 403, 'input from an opaque origin'],
     [request({ path: '/api/action' }), 405, 'input by GET'],
   ];
   for (const [response, status, what] of cases) assertRefused(await response, status, what);
+  assert.deepEqual(await quietState(), before, 'the device is as it was');
+});
+
+test('the media type of the input is matched exactly, in any case, with parameters', async () => {
+  // A body the server parses (and refuses as an unknown action) shows the
+  // type was taken.
+  for (const type of ['application/json', 'Application/JSON', 'application/json; charset=utf-8',
+                      'APPLICATION/JSON ;charset="UTF-8"']) {
+    const res = await post('{"action":"dance"}', { 'Content-Type': type });
+    assert.equal(res.status, 400, `${type}: ${res.body}`);
+    assert.match(JSON.parse(res.body).error, /unknown action/, type);
+  }
+});
+
+test('every API route answers only its own page', async () => {
+  const own = `http://127.0.0.1:${sim.port}`;
+  for (const path of ['/api/state', '/api/events', '/api/icon/109']) {
+    for (const [headers, what] of [[{ 'Sec-Fetch-Site': 'cross-site' }, 'another site'],
+                                   [{ 'Sec-Fetch-Site': 'same-site' }, 'another port'],
+                                   [{ Origin: 'http://evil.example' }, 'another origin'],
+                                   [{ Referer: 'http://evil.example/' }, 'a page elsewhere'],
+                                   [{ Referer: `http://127.0.0.1:${sim.port}0/` }, 'a page on another port']]) {
+      assertRefused(await request({ path, headers }), 403, `${path} from ${what}`);
+    }
+  }
+  // The page's own requests, as a browser sends them.
+  const res = await request({ path: '/api/state', headers: { 'Sec-Fetch-Site': 'same-origin', Referer: `${own}/` } });
+  assert.equal(res.status, 200);
+  assert.equal((await request({ path: '/api/state', headers: { 'Sec-Fetch-Site': 'none' } })).status, 200);
+});
+
+test('the page may not be framed', async () => {
+  for (const path of ['/', '/app.js', '/api/state']) {
+    const res = await request({ path });
+    assert.equal(res.status, 200, path);
+    assert.equal(res.headers['x-frame-options'], 'DENY', path);
+    assert.match(res.headers['content-security-policy'], /frame-ancestors 'none'/, path);
+  }
+});
+
+test('a request needs exactly one Host', async () => {
+  const host = `Host: 127.0.0.1:${sim.port}\r\n`;
+  const twice = await raw(`GET /api/state HTTP/1.1\r\n${host}${host}\r\n`);
+  assertRefused(twice, 400, 'two Host headers');
+  const otherSecond = await raw(`GET /api/state HTTP/1.1\r\n${host}Host: evil.example\r\n\r\n`);
+  assertRefused(otherSecond, 400, 'a second, foreign Host');
+  assertRefused(await raw('GET /api/state HTTP/1.1\r\n\r\n'), 400, 'no Host');
+});
+
+test('an input body is limited, and refused before any byte of it is sent', async () => {
+  const before = await quietState();
+  const head = (headers) => `POST /api/action HTTP/1.1\r\nHost: 127.0.0.1:${sim.port}\r\n${headers}\r\n`;
+  // Only the header is sent: the answer cannot wait for the body.
+  assertRefused(await raw(head('Content-Type: application/json\r\nContent-Length: 200000000\r\n')), 413,
+                'a body of 200 MB');
+  assertRefused(await raw(head('Content-Type: application/json\r\nContent-Length: 4097\r\n')), 413,
+                'a body one byte over');
+  assertRefused(await raw(head('Content-Type: application/json\r\nContent-Length: 200000000\r\n' +
+                               'Origin: http://evil.example\r\n')), 403, 'a large body from another origin');
+  assertRefused(await raw(head('Content-Type: application/json\r\nContent-Length: 1000000\r\n' +
+                               'Content-Encoding: gzip\r\n')), 415, 'a gzip body');
+  // A chunked body has no length up front: it is refused as it passes the limit.
+  const chunk = 'x'.repeat(3000);
+  const chunked = head('Content-Type: application/json\r\nTransfer-Encoding: chunked\r\n') +
+      `${chunk.length.toString(16)}\r\n${chunk}\r\n`.repeat(2) + '0\r\n\r\n';
+  assertRefused(await raw(chunked), 413, 'a chunked body over the limit');
+  // Up to the limit, the body is read and parsed.
+  const padded = JSON.stringify({ action: 'dance', pad: '' });
+  const full = JSON.stringify({ action: 'dance', pad: 'x'.repeat(4096 - padded.length) });
+  assert.equal(full.length, 4096);
+  const res = await post(full);
+  assert.equal(res.status, 400);
+  assert.match(JSON.parse(res.body).error, /unknown action/);
   assert.deepEqual(await quietState(), before, 'the device is as it was');
 });
 
@@ -131,6 +244,34 @@ test('event streams are limited, and a closed one is freed', async () => {
   for (const s of streams) s.req.destroy();
 });
 
+test('a stream whose reader stops reading is closed, and its place freed', async () => {
+  const stalled = [];
+  for (let i = 0; i < 4; i++) {
+    const socket = net.connect({ host: '127.0.0.1', port: sim.port });
+    socket.on('error', () => {});
+    await new Promise((r) => socket.on('connect', r));
+    socket.write(`GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:${sim.port}\r\n\r\n`);
+    socket.pause();  // reads nothing from now on
+    stalled.push(socket);
+  }
+  try {
+    for (;;) {
+      const status = await new Promise((resolve, reject) => {
+        const req = http.get({ host: '127.0.0.1', port: sim.port, path: '/api/events' }, (res) => {
+          req.destroy();
+          resolve(res.statusCode);
+        });
+        req.on('error', reject);
+      });
+      if (status === 200) break;
+      assert.equal(status, 503);
+      await new Promise((r) => setTimeout(r, 200));
+    }
+  } finally {
+    for (const socket of stalled) socket.destroy();
+  }
+});
+
 test('it listens on the loopback address only', async (t) => {
   const other = Object.values(os.networkInterfaces()).flat()
       .find((a) => a && a.family === 'IPv4' && !a.internal);
@@ -143,12 +284,94 @@ test('it listens on the loopback address only', async (t) => {
   assert.equal(connected, false, `nothing answers on ${other.address}:${sim.port}`);
 });
 
-test('Ctrl+C stops the server within a second, with a stream open', async () => {
+// Connections that send nothing, or a header byte now and then; each is
+// reopened when the server closes it.
+function holdSlowClients(idle, dripping) {
+  const sockets = new Set();
+  let closedByServer = 0;
+  let running = true;
+  const open = (drip) => {
+    const socket = net.connect({ host: '127.0.0.1', port: sim.port });
+    sockets.add(socket);
+    let timer = null;
+    socket.on('connect', () => {
+      if (!drip) return;
+      socket.write(`GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:${sim.port}\r\nX-Drip: `);
+      timer = setInterval(() => socket.write('a'), 200);
+    });
+    socket.on('error', () => {});
+    socket.on('close', () => {
+      clearInterval(timer);
+      sockets.delete(socket);
+      if (!running) return;
+      closedByServer++;
+      open(drip);
+    });
+  };
+  for (let i = 0; i < idle; i++) open(false);
+  for (let i = 0; i < dripping; i++) open(true);
+  return {
+    closedByServer: () => closedByServer,
+    release() {
+      running = false;
+      for (const socket of sockets) socket.destroy();
+    },
+  };
+}
+
+test('idle and dripping connections do not hold up the page, and are closed', async () => {
+  const slow = holdSlowClients(50, 12);
+  try {
+    for (let i = 0; i < 5; i++) {
+      const res = await request({ path: '/api/state' });
+      assert.equal(res.status, 200);
+      assert.ok(JSON.parse(res.body).device, 'the whole view');
+    }
+    // Every request has a deadline: the server closes each of them.
+    while (slow.closedByServer() < 62) await new Promise((r) => setTimeout(r, 100));
+  } finally {
+    slow.release();
+  }
+});
+
+test('the view is whole from the first request after start-up', async () => {
+  const sims = await Promise.all([1, 2, 3].map(() => startSimulator({ speed: 1 })));
+  try {
+    for (const other of sims) {
+      const res = await new Promise((resolve, reject) => {
+        http.get({ host: '127.0.0.1', port: other.port, path: '/api/state' }, (r) => {
+          let body = '';
+          r.on('data', (d) => { body += d; });
+          r.on('end', () => resolve(body));
+        }).on('error', reject);
+      });
+      const view = JSON.parse(res);
+      assert.ok(view.device && view.device.screen && Array.isArray(view.log), 'a whole view');
+    }
+  } finally {
+    await Promise.all(sims.map(stopSimulator));
+  }
+});
+
+test('a second server on the same port is refused, with exit status 1', async () => {
+  const second = spawn(SIM, ['--port', String(sim.port)], { stdio: ['ignore', 'pipe', 'pipe'] });
+  let err = '';
+  second.stderr.on('data', (d) => { err += d; });
+  const code = await new Promise((resolve) => second.on('exit', resolve));
+  assert.equal(code, 1, err);
+  assert.match(err, new RegExp(`127\\.0\\.0\\.1:${sim.port} is in use`));
+  // The first one still serves.
+  assert.equal((await request({ path: '/api/state' })).status, 200);
+});
+
+test('Ctrl+C stops the server within a second, with a stream open and clients dripping', async () => {
   const stream = await new Promise((resolve) => {
     const req = http.get({ host: '127.0.0.1', port: sim.port, path: '/api/events',
                            headers: { Host: `127.0.0.1:${sim.port}` } }, (res) => { res.resume(); resolve(req); });
   });
+  const slow = holdSlowClients(20, 12);
   const stopped = await stopSimulator(sim);
+  slow.release();
   stream.destroy();
   assert.ok(stopped.ms < 1000, `stopped in ${stopped.ms} ms`);
   assert.equal(stopped.code, 0);

@@ -3,6 +3,7 @@
 // waits for what it expects to appear; none waits for a fixed time.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
+import http from 'node:http';
 import { launchBrowser, startSimulator, stopSimulator } from './sim.mjs';
 
 let sim;
@@ -92,4 +93,37 @@ test('Quit ends the program with the clock at 398.13 MHz, and the device stays o
   await page.waitForSelector('#client[data-view="today"] .ended');
   // Quit's own bubble is left with the shell.
   await page.waitForSelector('.bubble[data-text="Speed set to 400 MHz"], #nav-bubbles img[title="Speed set to 400 MHz"]');
+});
+
+test('a page refused an event stream (503) reconnects once one is free, and catches up', async () => {
+  // Take every stream the first page left free.
+  const taken = [];
+  for (;;) {
+    const { req, res } = await new Promise((resolve, reject) => {
+      const r = http.get({ host: '127.0.0.1', port: sim.port, path: '/api/events', agent: false },
+                         (response) => resolve({ req: r, res: response }));
+      r.on('error', reject);
+    });
+    res.resume();
+    if (res.statusCode !== 200) {
+      assert.equal(res.statusCode, 503);
+      req.destroy();
+      break;
+    }
+    taken.push(req);
+  }
+  const second = await browser.newPage();
+  second.setDefaultTimeout(20000);
+  try {
+    await second.goto(sim.url);
+    await second.waitForSelector('#connection[data-state="reconnecting"]');
+    for (const req of taken) req.destroy();
+    await second.waitForSelector('#connection[data-state="live"]');
+    // The whole state: the program ended by the test before, its log, the clock.
+    await second.waitForSelector('#program-state[data-state="ended"]');
+    await second.waitForFunction(() => document.getElementById('mhz').textContent === '398.13');
+    await second.waitForFunction(() => document.querySelectorAll('#log li').length > 0);
+  } finally {
+    await second.close();
+  }
 });

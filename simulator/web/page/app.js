@@ -299,12 +299,41 @@ function render(view) {
 
 // --- Start ----------------------------------------------------------------------
 
+// The view arrives as server-sent events, each the whole latest state. When
+// the stream cannot open (the server allows four at once and answers 503
+// beyond) or drops, the page opens a new one after a back-off that grows
+// from half a second to five, and catches up from its first event (and from
+// /api/state meanwhile).
+let events = null;
+let retryDelay = 500;
+let retryTimer = null;
+
+function catchUp() {
+  fetch('/api/state').then((r) => (r.ok ? r.json() : null)).then(render).catch(() => {});
+}
+
 function connect() {
-  fetch('/api/state').then((r) => r.json()).then(render).catch(() => {});
-  const events = new EventSource('/api/events');
+  clearTimeout(retryTimer);
+  retryTimer = null;
+  catchUp();
+  events = new EventSource('/api/events');
   events.addEventListener('view', (e) => render(JSON.parse(e.data)));
-  events.onopen = () => { $('connection').textContent = 'live'; };
-  events.onerror = () => { $('connection').textContent = 'reconnecting…'; };
+  events.onopen = () => {
+    retryDelay = 500;
+    $('connection').textContent = 'live';
+    $('connection').dataset.state = 'live';
+  };
+  events.onerror = () => {
+    // EventSource retries a dropped stream by itself but gives up after a
+    // refusal; closing it and opening a new one handles both alike.
+    events.close();
+    $('connection').textContent = 'reconnecting…';
+    $('connection').dataset.state = 'reconnecting';
+    if (retryTimer === null) {
+      retryTimer = setTimeout(connect, retryDelay);
+      retryDelay = Math.min(retryDelay * 2, 5000);
+    }
+  };
 }
 
 document.addEventListener('DOMContentLoaded', () => {
