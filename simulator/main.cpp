@@ -22,8 +22,10 @@
 
 #include "simulator/corvane_image.h"
 #include "simulator/scenario.h"
+#ifndef CORVANE_HEADLESS
 #include "simulator/web/runner.h"
 #include "simulator/web/server.h"
+#endif
 
 namespace {
 
@@ -168,6 +170,11 @@ int serve(const Arguments& args) {
     if (!resources) {
         return 2;
     }
+#ifdef CORVANE_HEADLESS
+    // The ARM lane builds the scenario runner only.
+    std::cerr << "corvane-sim: this build has no web page; run a scenario with --script FILE\n";
+    return 2;
+#else
     // SIGINT and SIGTERM are taken by one thread that stops everything;
     // every other thread (made below) inherits the blocked mask.
     sigset_t stop_signals;
@@ -201,6 +208,7 @@ int serve(const Arguments& args) {
     stopper.join();
     std::cout << "stopped" << std::endl;
     return 0;
+#endif
 }
 
 }  // namespace
