@@ -4,7 +4,7 @@
 # Both install what is missing first (scripts/install-deps.sh).
 
 SHELL := /bin/bash
-.PHONY: run screenshots test build bench deps deps-build test-dev test-asan test-tsan format clean
+.PHONY: run screenshots test build bench bench-arm deps deps-build test-dev test-asan test-tsan test-arm format clean
 
 deps:
 	scripts/install-deps.sh
@@ -24,7 +24,7 @@ run: build
 screenshots: build deps
 	node tests/browser/screenshots.mjs docs/screenshots
 
-test: deps test-dev test-asan test-tsan
+test: deps test-dev test-asan test-tsan test-arm
 
 test-dev:
 	cmake --preset dev
@@ -41,12 +41,26 @@ test-tsan:
 	cmake --build --preset tsan
 	ctest --preset tsan -LE 'fuzz|browser|arm|lint'
 
+# The ARM lane: the program's ARM code (and the simulator's headless part)
+# cross-built for armel and run on an emulated PXA255.
+test-arm:
+	cmake --preset arm
+	cmake --build --preset arm
+	ctest --preset arm
+
 # Benchmarks (not tests): a simulated day in the tray; the program's code
 # size for the device.
 bench: build
 	./build/dev/bench/corvane_tray_day_bench
 	./build/dev/bench/corvane_soak_bench
 	bench/code_size.sh
+
+# The tray-day benchmark in the ARM lane (emulated PXA255) against the dev
+# lane, and their ratio.
+bench-arm: build
+	cmake --preset arm
+	cmake --build --preset arm --target corvane_tray_day_bench
+	bench/arm_vs_dev.sh build/dev build/arm
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,6 +1,8 @@
-// The two coprocessor 14 accesses. On the device they are single MRC/MCR
-// instructions; on the host the simulator stands in for the same
-// instruction, with the same coprocessor and register numbers.
+// The two coprocessor 14 accesses. Built for ARM they are single MRC/MCR
+// instructions: on the device, and in the simulator's ARM lane, where the
+// emulated core traps them into the simulated clocks. On any other host the
+// simulator stands in for the same instruction, with the same coprocessor
+// and register numbers.
 #include "clock/coprocessor.h"
 
 #if defined(__arm__) || defined(_M_ARM)

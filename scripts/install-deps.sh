@@ -14,14 +14,30 @@ build_packages=(
   libboost-dev nlohmann-json3-dev libpng-dev
 )
 test_packages=(chromium)
+# The ARM lane (make test-arm): the armel cross compiler, qemu-arm, and
+# GoogleTest and Google Benchmark for armel from Debian's multiarch packages
+# (nlohmann-json3-dev above is header-only and serves both).
+arm_packages=(g++-arm-linux-gnueabi qemu-user libgtest-dev:armel libbenchmark-dev:armel)
 
 want=("${build_packages[@]}")
 if [ "${1:-}" != "--build" ]; then
-  want+=("${test_packages[@]}")
+  want+=("${test_packages[@]}" "${arm_packages[@]}")
   # Node.js may come from elsewhere (e.g. NodeSource); only ask Debian for
   # it when there is none, since Debian's npm conflicts with other builds.
   command -v node >/dev/null 2>&1 || want+=(nodejs)
   command -v npm >/dev/null 2>&1 || want+=(npm)
+fi
+
+# The armel packages need dpkg to know the architecture (apt-get update
+# below then fetches its package lists).
+if [ "${1:-}" != "--build" ] && ! dpkg --print-foreign-architectures | grep -qx armel; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "The ARM lane needs armel packages. Run as root:  dpkg --add-architecture armel" >&2
+    echo "then run $0 again (as root, or the apt-get command it prints)." >&2
+    exit 1
+  fi
+  echo "Adding the armel architecture"
+  dpkg --add-architecture armel
 fi
 
 missing=()

@@ -5,6 +5,9 @@
 #include <cstdlib>
 
 #include "simulator/hex.h"
+#ifdef __arm__
+#include "simulator/hardware/arm_trap.h"
+#endif
 
 namespace sim {
 
@@ -53,6 +56,10 @@ Device::Device(DeviceOptions options)
         std::abort();
     }
     g_current = this;
+#ifdef __arm__
+    // The program's CCLKCFG instructions trap (ARM lane).
+    arm_trap::install();
+#endif
     memory_.add_physical_page(
         PhysicalPage{kClocksManagerBase, Pxa25xClocks::kPageSize, clocks_.page_fd()});
 }

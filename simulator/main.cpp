@@ -22,8 +22,10 @@
 
 #include "simulator/corvane_image.h"
 #include "simulator/scenario.h"
+#ifndef CORVANE_HEADLESS
 #include "simulator/web/runner.h"
 #include "simulator/web/server.h"
+#endif
 
 namespace {
 
@@ -168,6 +170,11 @@ int serve(const Arguments& args) {
     if (!resources) {
         return 2;
     }
+#ifdef CORVANE_HEADLESS
+    // The ARM lane builds the scenario runner only.
+    std::cerr << "corvane-sim: this build has no web page; run a scenario with --script FILE\n";
+    return 2;
+#else
     // SIGINT and SIGTERM are taken by the server's thread (this one), which
     // then stops everything; the runner's and the device's threads are made
     // with them blocked, so no signal interrupts them.
@@ -198,6 +205,7 @@ int serve(const Arguments& args) {
     runner.stop();
     std::cout << "stopped" << std::endl;
     return 0;
+#endif
 }
 
 }  // namespace

@@ -13,9 +13,19 @@
 
 namespace sim {
 
+// Selects a platform call that is no scheduling point: it takes the device
+// lock as every call does, but never passes the baton and never ends a
+// killed thread. The coprocessor trap makes its calls this way, from inside
+// a signal handler that must return to the instruction after the trap.
+struct NoPreemption {};
+
 class PlatformCall {
   public:
-    explicit PlatformCall(const char* name)
+    explicit PlatformCall(const char* name) : PlatformCall(name, NoPreemption{}) {
+        device_.kernel().preemption_point(lock_);
+    }
+
+    PlatformCall(const char* name, NoPreemption)
         : device_(Device::current()),
           hidden_(device_.kernel().scheduling() == Scheduling::FreeRunning),
           lock_(device_.kernel().mutex()),
@@ -24,10 +34,10 @@ class PlatformCall {
             std::fprintf(stderr, "simulator: %s called outside a program thread\n", name);
             std::abort();
         }
-        device_.kernel().preemption_point(lock_);
     }
 
     Device& device() { return device_; }
+    const char* name() const { return name_; }
     Lock& lock() { return lock_; }
     bool tracing() const { return device_.trace().enabled(); }
 

@@ -104,7 +104,8 @@ std::optional<DescriptionError> parse(std::istream& in, Description& out) {
             }
             picture_rows = 0;
         } else if (keyword == "icon") {
-            IconEntry entry{.line = line_no};
+            IconEntry entry;
+            entry.line = line_no;
             int size = 0;
             if (!(words >> entry.file >> entry.picture)) {
                 return DescriptionError{line_no, "expected: icon <file> <picture> <sizes...>"};

@@ -25,21 +25,9 @@ BOOL VirtualCopy(LPVOID lpvDest, LPVOID lpvSrc, DWORD cbSize, DWORD fdwProtect);
 
 #ifdef CORVANE_SDK_LACKS_SHNOTIFICATIONDATA
 // Bubble notifications of aygshell, for SDK headers that lack them.
-typedef enum _SHNP { SHNP_INFORM = 0x1B1, SHNP_ICONIC } SHNP;
-
-typedef struct _SHNOTIFICATIONDATA {
-    DWORD cbStruct;
-    DWORD dwID;
-    SHNP npPriority;
-    DWORD csDuration;
-    HICON hicon;
-    DWORD grfFlags;
-    CLSID clsid;
-    HWND hwndSink;
-    LPCTSTR pszHTML;
-    LPCTSTR pszTitle;
-    LPARAM lParam;
-} SHNOTIFICATIONDATA;
+#define CORVANE_RECORDS_BUBBLE_ONLY
+#include "platform/wince/records/aygshell.h"
+#undef CORVANE_RECORDS_BUBBLE_ONLY
 #endif
 
 // aygshell's bubble functions. Their imports come from
@@ -62,9 +50,9 @@ LRESULT SHNotificationRemove(const CLSID* pclsid, DWORD dwID);
 #define WRITE_REGISTER_ULONG(reg, value) (*(volatile ULONG*)(reg) = (ULONG)(value))
 #endif
 
-// The records handed to the shell must have the device's sizes: the shell
-// refuses a record whose size field is not its own.
-typedef char CorvaneTrayRecordIs152Bytes[sizeof(NOTIFYICONDATA) == 152 ? 1 : -1];
-typedef char CorvaneBubbleRecordIs56Bytes[sizeof(SHNOTIFICATIONDATA) == 56 ? 1 : -1];
+// The records handed to the shell must have the device's layout: the shell
+// refuses a record whose size field is not its own, and reads the fields
+// where the device has them.
+#include "platform/wince/records/layout.h"
 
 #endif

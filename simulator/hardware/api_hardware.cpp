@@ -1,5 +1,6 @@
 // The program's direct hardware accesses: register loads and stores through
 // its mappings, and the coprocessor instructions.
+#include "simulator/hardware/cclkcfg_access.h"
 #include "simulator/hardware/hwapi.h"
 #include "simulator/platform_call.h"
 
@@ -34,7 +35,45 @@ namespace {
 bool is_cclkcfg(int coprocessor, int opcode1, int crn, int crm, int opcode2) {
     return coprocessor == 14 && opcode1 == 0 && crn == 6 && crm == 0 && opcode2 == 0;
 }
+
+// The access as the trace shows it: MRC/MCR's operands, and for a trapped
+// instruction where it was ("via": "trap", "pc").
+void log_access(PlatformCall& call, sim::json args, sim::json result, sim::TrapAddress trapped_at) {
+    if (!call.tracing()) {
+        return;
+    }
+    sim::json event = {
+        {"call", call.name()}, {"args", std::move(args)}, {"ret", std::move(result)}};
+    event["note"] = "CCLKCFG";
+    if (trapped_at) {
+        event["via"] = "trap";
+        event["pc"] = sim::hex(*trapped_at);
+    }
+    call.device().emit(std::move(event));
+}
 }  // namespace
+
+namespace sim {
+
+std::uint32_t read_cclkcfg(PlatformCall& call, TrapAddress trapped_at) {
+    const std::uint32_t value = call.device().clocks().cclkcfg();
+    log_access(call, {"p14", 0, "c6", "c0", 0}, value, trapped_at);
+    return value;
+}
+
+void write_cclkcfg(PlatformCall& call, std::uint32_t value, TrapAddress trapped_at) {
+    Device& device = call.device();
+    device.clocks().write_cclkcfg(device.now(), value, device.thread_name(Kernel::current()));
+    log_access(call, {"p14", 0, value, "c6", "c0", 0}, nullptr, trapped_at);
+    const auto& e = device.clocks().history().back();
+    device.emit(
+        {{"hw", "clock"},
+         {"cccr", hex(e.cccr)},
+         {"cclkcfg", e.cclkcfg},
+         {"mhz", static_cast<double>(static_cast<long long>(e.core_mhz * 100 + 0.5)) / 100}});
+}
+
+}  // namespace sim
 
 DWORD SimCoprocessorRead(int coprocessor, int opcode1, int crn, int crm, int opcode2) {
     PlatformCall call("mrc");
@@ -42,9 +81,7 @@ DWORD SimCoprocessorRead(int coprocessor, int opcode1, int crn, int crm, int opc
         sim::program_fault("undefined instruction: mrc p" + std::to_string(coprocessor) +
                            " with a register the simulator does not model");
     }
-    const DWORD value = call.device().clocks().cclkcfg();
-    SIM_LOG_CALL(call, {"p14", 0, "c6", "c0", 0}, value, "CCLKCFG");
-    return value;
+    return sim::read_cclkcfg(call, std::nullopt);
 }
 
 void SimCoprocessorWrite(int coprocessor, int opcode1, DWORD value, int crn, int crm, int opcode2) {
@@ -53,13 +90,5 @@ void SimCoprocessorWrite(int coprocessor, int opcode1, DWORD value, int crn, int
         sim::program_fault("undefined instruction: mcr p" + std::to_string(coprocessor) +
                            " with a register the simulator does not model");
     }
-    sim::Device& device = call.device();
-    device.clocks().write_cclkcfg(device.now(), value, device.thread_name(sim::Kernel::current()));
-    SIM_LOG_CALL(call, {"p14", 0, value, "c6", "c0", 0}, nullptr, "CCLKCFG");
-    const auto& e = device.clocks().history().back();
-    device.emit(
-        {{"hw", "clock"},
-         {"cccr", sim::hex(e.cccr)},
-         {"cclkcfg", e.cclkcfg},
-         {"mhz", static_cast<double>(static_cast<long long>(e.core_mhz * 100 + 0.5)) / 100}});
+    sim::write_cclkcfg(call, value, std::nullopt);
 }

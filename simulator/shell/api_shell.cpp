@@ -9,6 +9,19 @@ namespace {
 
 constexpr std::size_t kMaxBubbleText = 4096;
 
+// The record sizes the shell knows; it refuses a record with any other size
+// in its size field, as the device's shell does. Built for ARM (the ARM
+// lane) the program's records have the device's layout, 32-bit pointers,
+// and the shell knows the device's sizes only. On a 64-bit host the
+// records are the host's, and so are the sizes.
+#if defined(__arm__)
+constexpr DWORD kTrayRecordSize = 152;
+constexpr DWORD kBubbleRecordSize = 56;
+#else
+constexpr DWORD kTrayRecordSize = sizeof(NOTIFYICONDATA);
+constexpr DWORD kBubbleRecordSize = sizeof(SHNOTIFICATIONDATA);
+#endif
+
 // A NUL-terminated wide string from the program, at most `max` characters.
 std::u16string read_wide(LPCWSTR text, std::size_t max) {
     std::u16string out;
@@ -76,11 +89,11 @@ BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
                        : message == NIM_MODIFY ? "NIM_MODIFY"
                        : message == NIM_DELETE ? "NIM_DELETE"
                                                : "?";
-    if (data == nullptr || data->cbSize != sizeof(NOTIFYICONDATA)) {
+    if (data == nullptr || data->cbSize != kTrayRecordSize) {
         ++shell.tray_calls_refused;
         SIM_LOG_CALL(call,
                      {verb, data == nullptr ? json("NULL") : json({{"cbSize", data->cbSize}})},
-                     FALSE, "record size must be " + std::to_string(sizeof(NOTIFYICONDATA)));
+                     FALSE, "record size must be " + std::to_string(kTrayRecordSize));
         return FALSE;
     }
     sim::TrayIcon incoming{data->hWnd,   data->uID,
@@ -141,11 +154,10 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
     PlatformCall call("SHNotificationAdd");
     sim::Device& device = call.device();
     sim::ShellState& shell = device.shell();
-    if (data == nullptr || data->cbStruct != sizeof(SHNOTIFICATIONDATA)) {
+    if (data == nullptr || data->cbStruct != kBubbleRecordSize) {
         ++shell.bubble_calls_refused;
         SIM_LOG_CALL(call, {data == nullptr ? json("NULL") : json({{"cbStruct", data->cbStruct}})},
-                     E_INVALIDARG,
-                     "record size must be " + std::to_string(sizeof(SHNOTIFICATIONDATA)));
+                     E_INVALIDARG, "record size must be " + std::to_string(kBubbleRecordSize));
         return E_INVALIDARG;
     }
     sim::Bubble bubble;

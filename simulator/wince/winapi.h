@@ -62,13 +62,8 @@ typedef void* HGLOBAL;
 #define MAKEINTRESOURCE MAKEINTRESOURCEW
 #define IS_INTRESOURCE(r) ((((UINT_PTR)(r)) >> 16) == 0)
 
-typedef struct _GUID {
-    DWORD Data1;
-    WORD Data2;
-    WORD Data3;
-    BYTE Data4[8];
-} GUID;
-typedef GUID CLSID;
+// GUID, DLGTEMPLATE and NOTIFYICONDATA, with the SDK's layouts.
+#include "platform/wince/records/windows.h"
 
 // --- Resources -------------------------------------------------------------
 #define RT_ICON MAKEINTRESOURCE(3)
@@ -117,17 +112,6 @@ HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int cx, int cy, U
 #define DS_MODALFRAME 0x80L
 #define DS_SETFONT 0x40L
 
-#pragma pack(push, 2)
-typedef struct {
-    DWORD style;
-    DWORD dwExtendedStyle;
-    WORD cdit;
-    short x;
-    short y;
-    short cx;
-    short cy;
-} DLGTEMPLATE;
-#pragma pack(pop)
 typedef const DLGTEMPLATE* LPCDLGTEMPLATEW;
 typedef LPCDLGTEMPLATEW LPCDLGTEMPLATE;
 

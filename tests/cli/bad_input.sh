@@ -2,9 +2,12 @@
 # corvane-sim refuses bad input with a clear message and exit status 2,
 # running nothing: a malformed script line, a missing script, bad options,
 # and a corrupt or truncated resource file.
-#   bad_input.sh CORVANE_SIM CORVANE_RES
+#   bad_input.sh CORVANE_SIM CORVANE_RES [EMULATOR...]
+# EMULATOR (e.g. qemu-arm -cpu pxa255 -L /usr/arm-linux-gnueabi) runs a
+# corvane-sim built for another machine.
 set -u
-sim=$1 res=$2
+res=$2
+sim=("${@:3}" "$1")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -13,7 +16,7 @@ failures=0
 expect_refusal() {
     local name=$1 pattern=$2
     shift 2
-    "$sim" "$@" >"$work/out" 2>"$work/err"
+    "${sim[@]}" "$@" >"$work/out" 2>"$work/err"
     local status=$?
     if [ "$status" -ne 2 ] || ! grep -qE -- "$pattern" "$work/err" || [ -s "$work/out" ]; then
         echo "FAIL $name: status $status, stderr: $(head -c 300 "$work/err"), stdout: $(head -c 300 "$work/out")"
@@ -64,7 +67,7 @@ while pos + 8 <= len(data):
 open(sys.argv[2], 'wb').write(out)
 PY
 printf 'expect program ended 0\n' >"$work/ended.scn"
-if "$sim" --script "$work/ended.scn" --res "$work/cut-template.res" >"$work/out" 2>"$work/err" &&
+if "${sim[@]}" --script "$work/ended.scn" --res "$work/cut-template.res" >"$work/out" 2>"$work/err" &&
     grep -q 'corrupt dialog template' "$work/out"; then
     echo "ok   corrupt template: the program ends cleanly and the trace says why"
 else

@@ -96,16 +96,41 @@ TEST(Tray, ATapAt100WithoutPermissionChangesNothing) {
 
 // --- The shell's side ------------------------------------------------------------
 
+// The record sizes the shell accepts, and one it refuses. Built for ARM the
+// records have the device's layout and the shell knows the device's sizes
+// only; on a 64-bit host it knows the host's, and refuses the device's.
+#if defined(__arm__)
+constexpr DWORD kTraySize = 152, kOtherTraySize = 168;  // 168: the x86-64 layout
+constexpr DWORD kBubbleSize = 56, kOtherBubbleSize = 80;
+static_assert(sizeof(NOTIFYICONDATA) == kTraySize && sizeof(SHNOTIFICATIONDATA) == kBubbleSize);
+#else
+constexpr DWORD kTraySize = sizeof(NOTIFYICONDATA), kOtherTraySize = 152;
+constexpr DWORD kBubbleSize = sizeof(SHNOTIFICATIONDATA), kOtherBubbleSize = 56;
+#endif
+
+// The first call is in the trace as refused, with the size it was given
+// and the one the shell knows.
+void expect_refused_in_trace(CorvaneDevice& device, const char* call, const char* field,
+                             DWORD given, DWORD known, LRESULT failure) {
+    const auto calls = device.calls(call);
+    ASSERT_FALSE(calls.empty());
+    const json& first = calls.front();
+    const json& args = first["args"];  // [verb, record] or the record alone
+    EXPECT_EQ((args.is_array() ? args.back() : args)[field], given) << first.dump();
+    EXPECT_EQ(first["ret"], failure);
+    EXPECT_EQ(first["note"], "record size must be " + std::to_string(known));
+}
+
 TEST(ShellTray, RecordsOfTheWrongSizeAndMismatchedVerbsAreRefused) {
     std::vector<BOOL> results;
     CorvaneDevice device(run_as_program([&] {
         NOTIFYICONDATA record{};
-        record.cbSize = 152;  // the device's size is not the host's
+        record.cbSize = kOtherTraySize;
         record.hWnd = reinterpret_cast<HWND>(std::uintptr_t{0x10});
         record.uID = 1;
         record.uFlags = NIF_TIP;
         results.push_back(Shell_NotifyIcon(NIM_ADD, &record));
-        record.cbSize = sizeof(record);
+        record.cbSize = kTraySize;
         results.push_back(Shell_NotifyIcon(NIM_MODIFY, &record));  // nothing to modify
         results.push_back(Shell_NotifyIcon(NIM_ADD, &record));
         results.push_back(Shell_NotifyIcon(NIM_ADD, &record));  // already there
@@ -116,11 +141,9 @@ TEST(ShellTray, RecordsOfTheWrongSizeAndMismatchedVerbsAreRefused) {
         results.push_back(Shell_NotifyIcon(NIM_DELETE, &record));
     }));
     device->start();
-    if (sizeof(NOTIFYICONDATA) == 152) {
-        GTEST_SKIP() << "host record size equals the device's";
-    }
     EXPECT_EQ(results, (std::vector<BOOL>{FALSE, FALSE, TRUE, FALSE, FALSE, TRUE, FALSE}));
     EXPECT_TRUE(device.screen()["tray"].empty());
+    expect_refused_in_trace(device, "Shell_NotifyIcon", "cbSize", kOtherTraySize, kTraySize, FALSE);
 }
 
 TEST(ShellTray, TouchesArriveAsTheCallbackMessage) {
@@ -161,25 +184,26 @@ TEST(ShellBubbles, RecordsOfTheWrongSizeAreRefusedAndTheSameIdReplaces) {
     std::vector<LRESULT> results;
     CorvaneDevice device(run_as_program([&] {
         SHNOTIFICATIONDATA record{};
-        record.cbStruct = 56;  // the device's size is not the host's
+        record.cbStruct = kOtherBubbleSize;
         record.dwID = 4711;
         record.npPriority = SHNP_INFORM;
         record.csDuration = 4;
         record.pszHTML = TEXT("one");
         results.push_back(SHNotificationAdd(&record));
-        record.cbStruct = sizeof(record);
+        record.cbStruct = kBubbleSize;
         results.push_back(SHNotificationAdd(&record));
         record.pszHTML = TEXT("two");
         results.push_back(SHNotificationAdd(&record));
         results.push_back(SHNotificationRemove(&record.clsid, 4712));
     }));
     device->start();
-    ASSERT_NE(sizeof(SHNOTIFICATIONDATA), 56u);
     EXPECT_EQ(results,
               (std::vector<LRESULT>{E_INVALIDARG, ERROR_SUCCESS, ERROR_SUCCESS, E_INVALIDARG}));
     const json bubbles = device.screen()["bubbles"];
     ASSERT_EQ(bubbles.size(), 1u);
     EXPECT_EQ(bubbles[0]["text"], "two");
+    expect_refused_in_trace(device, "SHNotificationAdd", "cbStruct", kOtherBubbleSize, kBubbleSize,
+                            E_INVALIDARG);
 }
 
 // --- The monitor's pass ------------------------------------------------------------

@@ -1,7 +1,9 @@
 // The compiled resources: the settings dialog's template and the icons as
 // built into corvane.res, and the parsers' handling of damaged input.
 #include <gtest/gtest.h>
+#ifndef CORVANE_HEADLESS
 #include <png.h>
+#endif
 
 #include <optional>
 #include <string>
@@ -9,7 +11,9 @@
 
 #include "resources/resource.h"
 #include "simulator/corvane_image.h"
+#ifndef CORVANE_HEADLESS
 #include "simulator/web/png.h"
+#endif
 #include "simulator/wince/resources.h"
 
 namespace {
@@ -299,6 +303,7 @@ TEST(Icons, StepMeterPictures) {
     }
 }
 
+#ifndef CORVANE_HEADLESS
 // The web page shows the icons as PNG files: read back with libpng, each
 // image has the icon's size and, pixel for pixel, its colours where opaque
 // and no coverage where transparent.
@@ -334,6 +339,7 @@ TEST(Icons, PngFilesHoldThePictures) {
     short_of_pixels.argb.assign(16 * 15, 0xFF000000u);
     EXPECT_TRUE(sim::web::encode_png(short_of_pixels).empty());
 }
+#endif
 
 // --- Damaged input --------------------------------------------------------------
 

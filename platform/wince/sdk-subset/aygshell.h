@@ -14,29 +14,10 @@ extern "C" {
 #define SHIDIF_SIZEDLGFULLSCREEN 0x0004
 #define SHIDIF_SIPDOWN 0x0008
 
-typedef struct tagSHINITDLGINFO {
-    DWORD dwMask;
-    HWND hDlg;
-    DWORD dwFlags;
-} SHINITDLGINFO, *PSHINITDLGINFO;
+/* SHINITDLGINFO, SHNP and SHNOTIFICATIONDATA */
+#include "../records/aygshell.h"
 
 BOOL WINAPI SHInitDialog(PSHINITDLGINFO pshidi);
-
-typedef enum _SHNP { SHNP_INFORM = 0x1B1, SHNP_ICONIC } SHNP;
-
-typedef struct _SHNOTIFICATIONDATA {
-    DWORD cbStruct;
-    DWORD dwID;
-    SHNP npPriority;
-    DWORD csDuration;
-    HICON hicon;
-    DWORD grfFlags;
-    CLSID clsid;
-    HWND hwndSink;
-    LPCTSTR pszHTML;
-    LPCTSTR pszTitle;
-    LPARAM lParam;
-} SHNOTIFICATIONDATA;
 
 #ifdef __cplusplus
 }

@@ -59,13 +59,8 @@ typedef HANDLE HGLOBAL;
 #define MAKEINTRESOURCEW(i) ((LPWSTR)((DWORD)((WORD)(i))))
 #define MAKEINTRESOURCE MAKEINTRESOURCEW
 
-typedef struct _GUID {
-    unsigned long Data1;
-    unsigned short Data2;
-    unsigned short Data3;
-    unsigned char Data4[8];
-} GUID;
-typedef GUID CLSID;
+/* GUID, DLGTEMPLATE and NOTIFYICONDATA */
+#include "../records/windows.h"
 
 /* Resources */
 #define RT_DIALOG MAKEINTRESOURCE(5)
@@ -90,17 +85,6 @@ HANDLE WINAPI LoadImageW(HINSTANCE hinst, LPCWSTR lpszName, UINT uType, int cxDe
 #define SW_HIDE 0
 #define SW_SHOW 5
 
-#include <pshpack2.h>
-typedef struct {
-    DWORD style;
-    DWORD dwExtendedStyle;
-    WORD cdit;
-    short x;
-    short y;
-    short cx;
-    short cy;
-} DLGTEMPLATE;
-#include <poppack.h>
 typedef const DLGTEMPLATE* LPCDLGTEMPLATEW;
 
 typedef BOOL(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
@@ -160,15 +144,6 @@ BOOL WINAPI VirtualFree(LPVOID lpAddress, DWORD dwSize, DWORD dwFreeType);
 #define NIF_MESSAGE 0x00000001
 #define NIF_ICON 0x00000002
 #define NIF_TIP 0x00000004
-typedef struct _NOTIFYICONDATA {
-    DWORD cbSize;
-    HWND hWnd;
-    UINT uID;
-    UINT uFlags;
-    UINT uCallbackMessage;
-    HICON hIcon;
-    WCHAR szTip[64];
-} NOTIFYICONDATA, *PNOTIFYICONDATA;
 BOOL WINAPI Shell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATA lpData);
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine, int nShowCmd);

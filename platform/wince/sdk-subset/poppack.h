@@ -1,2 +1,0 @@
-/* Restores the packing pshpack2.h changed. */
-#pragma pack(pop)

@@ -1,0 +1,169 @@
+// The SIGILL handler of the ARM lane (see arm_trap.h).
+#include "simulator/hardware/arm_trap.h"
+
+#include <signal.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "simulator/hardware/cclkcfg_access.h"
+#include "simulator/platform_call.h"
+
+namespace sim::arm_trap {
+
+namespace {
+
+// Writes `text` to stderr without the C library's buffers.
+void say(const char* text) {
+    std::size_t left = std::strlen(text);
+    while (left > 0) {
+        const ssize_t n = ::write(STDERR_FILENO, text, left);
+        if (n <= 0) {
+            return;
+        }
+        text += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+void put_hex(char* out, std::uint32_t value) {
+    static const char digits[] = "0123456789abcdef";
+    out[0] = '0';
+    out[1] = 'x';
+    for (int i = 0; i < 8; ++i) {
+        out[2 + i] = digits[(value >> (28 - 4 * i)) & 0xF];
+    }
+    out[10] = '\0';
+}
+
+// Ends the run: the instruction is one the simulated PXA25x does not model.
+[[noreturn]] void undefined_instruction(std::uint32_t word, std::uint32_t address,
+                                        const char* why) {
+    char w[11];
+    char a[11];
+    put_hex(w, word);
+    put_hex(a, address);
+    say("simulator: program fault: undefined instruction ");
+    say(w);
+    say(" at ");
+    say(a);
+    say(" (");
+    say(why);
+    say(")\n");
+    std::abort();
+}
+
+// The register Rd of the interrupted context (r0..r14).
+unsigned long& reg(mcontext_t& m, unsigned n) {
+    switch (n) {
+        case 0:
+            return m.arm_r0;
+        case 1:
+            return m.arm_r1;
+        case 2:
+            return m.arm_r2;
+        case 3:
+            return m.arm_r3;
+        case 4:
+            return m.arm_r4;
+        case 5:
+            return m.arm_r5;
+        case 6:
+            return m.arm_r6;
+        case 7:
+            return m.arm_r7;
+        case 8:
+            return m.arm_r8;
+        case 9:
+            return m.arm_r9;
+        case 10:
+            return m.arm_r10;
+        case 11:
+            return m.arm_fp;
+        case 12:
+            return m.arm_ip;
+        case 13:
+            return m.arm_sp;
+        default:
+            return m.arm_lr;
+    }
+}
+
+constexpr unsigned long kThumbBit = 1UL << 5;  // CPSR.T
+
+void on_sigill(int, siginfo_t* info, void* context) {
+    const int saved_errno = errno;
+    auto* uc = static_cast<ucontext_t*>(context);
+    mcontext_t& m = uc->uc_mcontext;
+    const auto pc = static_cast<std::uint32_t>(m.arm_pc);
+    if (info->si_code <= 0) {
+        // Sent (kill, tgkill), not raised by an instruction.
+        say("simulator: SIGILL sent to the process; no instruction to emulate\n");
+        std::abort();
+    }
+    if (m.arm_cpsr & kThumbBit) {
+        std::uint16_t half;
+        std::memcpy(&half, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(pc)),
+                    sizeof half);
+        undefined_instruction(half, pc, "Thumb code");
+    }
+    std::uint32_t word;
+    std::memcpy(&word, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(pc)), sizeof word);
+    const auto access = decode(word);
+    if (!access) {
+        undefined_instruction(word, pc, "not mrc/mcr p14, 0, Rd, c6, c0, 0");
+    }
+    if (Kernel::current() == nullptr) {
+        undefined_instruction(word, pc, "CCLKCFG access outside a program thread");
+    }
+    try {
+        PlatformCall call(access->read ? "mrc" : "mcr", NoPreemption{});
+        if (access->read) {
+            reg(m, access->rd) = read_cclkcfg(call, pc);
+        } else {
+            write_cclkcfg(call, static_cast<std::uint32_t>(reg(m, access->rd)), pc);
+        }
+    } catch (...) {
+        // Nothing may unwind out of a signal handler.
+        undefined_instruction(word, pc, "the simulator failed emulating it");
+    }
+    m.arm_pc = pc + 4;
+    errno = saved_errno;
+}
+
+}  // namespace
+
+std::optional<CclkcfgAccess> decode(std::uint32_t word) {
+    // cond=AL 1110 opc1=000 L CRn=0110 Rd cp=1110 opc2=000 1 CRm=0000
+    constexpr std::uint32_t kMask = 0xFFEF0FFF;  // all but L (bit 20) and Rd
+    constexpr std::uint32_t kMcr = 0xEE060E10;   // mcr p14, 0, r0, c6, c0, 0
+    if ((word & kMask) != kMcr) {
+        return std::nullopt;
+    }
+    const unsigned rd = (word >> 12) & 0xF;
+    if (rd == 15) {
+        return std::nullopt;  // to the flags / from the PC: not a register access
+    }
+    return CclkcfgAccess{(word & (1U << 20)) != 0, rd};
+}
+
+void install() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_sigaction = on_sigill;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        if (sigaction(SIGILL, &action, nullptr) != 0) {
+            say("simulator: cannot install the coprocessor trap\n");
+            std::abort();
+        }
+    });
+}
+
+}  // namespace sim::arm_trap
