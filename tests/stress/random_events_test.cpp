@@ -4,7 +4,7 @@
 //
 //   CORVANE_RANDOM_SEED=<seed> build/dev/tests/corvane_random_tests
 //
-// CORVANE_RANDOM_SEEDS sets how many seeds run (default 2500).
+// CORVANE_RANDOM_SEEDS sets how many seeds run (default 8000).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -209,7 +209,7 @@ Outcome run_seed(std::uint64_t seed) {
 
 TEST(RandomEvents, InvariantsHoldForEverySeed) {
     std::uint64_t first = 1;
-    std::uint64_t count = 2500;
+    std::uint64_t count = 8000;
     if (const char* one = std::getenv("CORVANE_RANDOM_SEED")) {
         first = std::strtoull(one, nullptr, 10);
         count = 1;
