@@ -40,6 +40,67 @@ void __tsan_switch_to_fiber(void* fiber, unsigned flags);
 }
 #endif
 
+#ifdef CORVANE_FIBER_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
+#ifdef CORVANE_FIBER_STACK_SWITCH
+// corvane_fiber_switch(save, next) pushes the callee-saved registers and the
+// SSE and x87 control words, stores the stack pointer in *save, loads `next`
+// as the stack pointer and pops the same from it: the caller returns when
+// some later switch names its saved stack pointer. The signal mask stays as
+// it is (one mask for the whole host thread, which the program never
+// changes). corvane_fiber_start is where a new fiber's first switch returns
+// to: it calls the function in r13 with the argument in r12, from a stack
+// aligned as the ABI asks, and marks the end of the call chain.
+extern "C" void corvane_fiber_switch(void** save, void* next);
+extern "C" void corvane_fiber_start();
+asm(R"(
+    .text
+    .p2align 4
+    .globl corvane_fiber_switch
+    .hidden corvane_fiber_switch
+    .type corvane_fiber_switch, @function
+corvane_fiber_switch:
+    pushq %rbp
+    pushq %rbx
+    pushq %r12
+    pushq %r13
+    pushq %r14
+    pushq %r15
+    subq $8, %rsp
+    stmxcsr (%rsp)
+    fnstcw 4(%rsp)
+    movq %rsp, (%rdi)
+    movq %rsi, %rsp
+    ldmxcsr (%rsp)
+    fldcw 4(%rsp)
+    addq $8, %rsp
+    popq %r15
+    popq %r14
+    popq %r13
+    popq %r12
+    popq %rbx
+    popq %rbp
+    ret
+    .size corvane_fiber_switch, .-corvane_fiber_switch
+
+    .p2align 4
+    .globl corvane_fiber_start
+    .hidden corvane_fiber_start
+    .type corvane_fiber_start, @function
+corvane_fiber_start:
+    .cfi_startproc
+    .cfi_undefined rip
+    xorl %ebp, %ebp
+    movq %r12, %rdi
+    callq *%r13
+    ud2
+    .cfi_endproc
+    .size corvane_fiber_start, .-corvane_fiber_start
+)");
+#endif
+
 namespace sim {
 
 namespace {
@@ -121,10 +182,31 @@ std::unique_ptr<Fiber> Fiber::create(std::function<void()> body, std::size_t sta
     }
     fiber->mapping_ = mapping;
     fiber->mapping_size_ = mapping_size;
+    fiber->stack_ = static_cast<char*>(mapping) + page;
+#ifdef CORVANE_FIBER_ASAN
+    // A stack taken over from an ended fiber may still carry its poisoning.
+    __asan_unpoison_memory_region(fiber->stack_, fiber->stack_size_);
+#endif
+#ifdef CORVANE_FIBER_STACK_SWITCH
+    // The frame the first switch into the fiber pops: the control words,
+    // r15, r14, r13 (what to call), r12 (its argument), rbx, rbp, and the
+    // return address, which leaves the stack pointer 16-byte aligned.
+    auto top = reinterpret_cast<std::uintptr_t>(fiber->stack_) + fiber->stack_size_;
+    top &= ~std::uintptr_t{15};
+    auto* frame = reinterpret_cast<std::uint64_t*>(top - 24 - 7 * 8);
+    frame[0] = 0x1F80 | (std::uint64_t{0x037F} << 32);  // the ABI's initial MXCSR and x87 CW
+    frame[1] = 0;                                       // r15
+    frame[2] = 0;                                       // r14
+    frame[3] = reinterpret_cast<std::uint64_t>(&Fiber::entry);
+    frame[4] = reinterpret_cast<std::uint64_t>(fiber.get());
+    frame[5] = 0;  // rbx
+    frame[6] = 0;  // rbp
+    frame[7] = reinterpret_cast<std::uint64_t>(&corvane_fiber_start);
+    fiber->sp_ = frame;
+#else
     if (getcontext(&fiber->context_) != 0) {
         return nullptr;
     }
-    fiber->stack_ = static_cast<char*>(mapping) + page;
     fiber->context_.uc_stack.ss_sp = fiber->stack_;
     fiber->context_.uc_stack.ss_size = fiber->stack_size_;
     fiber->context_.uc_link = nullptr;
@@ -133,6 +215,7 @@ std::unique_ptr<Fiber> Fiber::create(std::function<void()> body, std::size_t sta
     const auto hi = static_cast<unsigned>(self >> 32);
     const auto lo = static_cast<unsigned>(self & 0xFFFFFFFFu);
     makecontext(&fiber->context_, reinterpret_cast<void (*)()>(&Fiber::entry), 2, hi, lo);
+#endif
 #ifdef CORVANE_FIBER_TSAN
     fiber->tsan_fiber_ = __tsan_create_fiber(0);
 #endif
@@ -154,13 +237,22 @@ Fiber::~Fiber() {
     }
 }
 
+#ifdef CORVANE_FIBER_STACK_SWITCH
+void Fiber::entry(Fiber* self) {
+    self->run();
+}
+#else
 void Fiber::entry(unsigned hi, unsigned lo) {
     const std::uint64_t bits = (static_cast<std::uint64_t>(hi) << 32) | lo;
-    auto* self = reinterpret_cast<Fiber*>(static_cast<std::uintptr_t>(bits));
-    self->switch_in();
-    self->body_();
-    self->done_ = true;
-    self->switch_out(true);
+    reinterpret_cast<Fiber*>(static_cast<std::uintptr_t>(bits))->run();
+}
+#endif
+
+void Fiber::run() {
+    switch_in();
+    body_();
+    done_ = true;
+    switch_out(true);
     // A finished fiber is never resumed.
     std::abort();
 }
@@ -182,7 +274,11 @@ void Fiber::switch_out(bool last) {
 #ifdef CORVANE_FIBER_TSAN
     __tsan_switch_to_fiber(tsan_driver_, 0);
 #endif
+#ifdef CORVANE_FIBER_STACK_SWITCH
+    corvane_fiber_switch(&sp_, driver_sp_);
+#else
     swapcontext(&context_, &driver_);
+#endif
 }
 
 void Fiber::resume() {
@@ -198,7 +294,11 @@ void Fiber::resume() {
     tsan_driver_ = __tsan_get_current_fiber();
     __tsan_switch_to_fiber(tsan_fiber_, 0);
 #endif
+#ifdef CORVANE_FIBER_STACK_SWITCH
+    corvane_fiber_switch(&driver_sp_, sp_);
+#else
     swapcontext(&driver_, &context_);
+#endif
 #ifdef CORVANE_FIBER_ASAN
     __sanitizer_finish_switch_fiber(driver_fake_stack_, nullptr, nullptr);
 #endif

@@ -4,16 +4,22 @@
 // The deterministic scheduler runs every program thread as a fiber on the
 // host thread that drives the device. Control always passes between the
 // driver and one fiber: Fiber::resume() runs the fiber until it calls
-// Fiber::suspend() or its body returns. The switch is the C library's
-// ucontext (it exists on every target the simulator is built for, the 32-bit
-// ARM one included), with the annotations AddressSanitizer and
-// ThreadSanitizer need to follow a stack switch.
+// Fiber::suspend() or its body returns. On x86-64 the switch is a few
+// instructions that save the callee-saved registers on the stack being left
+// and load them from the other one; elsewhere (the 32-bit ARM build) it is
+// the C library's ucontext, whose swapcontext also saves and restores the
+// signal mask with a system call at every switch. Both carry the annotations
+// AddressSanitizer and ThreadSanitizer need to follow a stack switch.
 //
 // The driver may be a different host thread at each resume.
 #ifndef CORVANE_SIMULATOR_KERNEL_FIBER_H
 #define CORVANE_SIMULATOR_KERNEL_FIBER_H
 
+#if defined(__x86_64__)
+#define CORVANE_FIBER_STACK_SWITCH 1
+#else
 #include <ucontext.h>
+#endif
 
 #include <cstddef>
 #include <functional>
@@ -41,7 +47,12 @@ class Fiber {
 
   private:
     explicit Fiber(std::function<void()> body) : body_(std::move(body)) {}
+#ifdef CORVANE_FIBER_STACK_SWITCH
+    static void entry(Fiber* self);
+#else
     static void entry(unsigned hi, unsigned lo);
+#endif
+    void run();
     void switch_in();
     void switch_out(bool last);
 
@@ -50,8 +61,15 @@ class Fiber {
     std::size_t mapping_size_ = 0;
     void* stack_ = nullptr;
     std::size_t stack_size_ = 0;
+#ifdef CORVANE_FIBER_STACK_SWITCH
+    // The saved stack pointers of the fiber and of its driver while the
+    // other one runs.
+    void* sp_ = nullptr;
+    void* driver_sp_ = nullptr;
+#else
     ucontext_t context_{};
     ucontext_t driver_{};
+#endif
     bool done_ = false;
     bool running_ = false;
     // AddressSanitizer: the driver's stack, learnt at each switch in, and

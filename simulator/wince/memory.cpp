@@ -14,6 +14,11 @@ VirtualMemory::~VirtualMemory() {
     for (const auto& [base, range] : ranges_) {
         munmap(reinterpret_cast<void*>(base), range.size);
     }
+    for (const auto& [size, slots] : free_) {
+        for (const FreeSlot& slot : slots) {
+            munmap(reinterpret_cast<void*>(slot.base), size);
+        }
+    }
 }
 
 void* VirtualMemory::reserve(std::uint32_t size, std::string& error) {
@@ -27,13 +32,33 @@ void* VirtualMemory::reserve(std::uint32_t size, std::string& error) {
         return nullptr;
     }
     const std::size_t bytes = round_to_pages(size);
+    auto pooled = free_.find(bytes);
+    if (pooled != free_.end() && !pooled->second.empty()) {
+        const FreeSlot slot = pooled->second.back();
+        pooled->second.pop_back();
+        --free_count_;
+        ranges_[slot.base] = Range{bytes, next_serial_++, std::nullopt, 0, slot.backing};
+        return reinterpret_cast<void*>(slot.base);
+    }
     void* p = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) {
         error = "host address space exhausted";
         return nullptr;
     }
-    ranges_[reinterpret_cast<std::uintptr_t>(p)] = Range{bytes, next_serial_++, std::nullopt, 0};
+    ranges_[reinterpret_cast<std::uintptr_t>(p)] =
+        Range{bytes, next_serial_++, std::nullopt, 0, {}};
     return p;
+}
+
+void VirtualMemory::recycle(std::uintptr_t base, const Range& range) {
+    void* p = reinterpret_cast<void*>(base);
+    if (free_count_ >= kMaxFreeSlots ||
+        (range.mapped_bytes > 0 && mprotect(p, range.mapped_bytes, PROT_NONE) != 0)) {
+        munmap(p, range.size);
+        return;
+    }
+    free_[range.size].push_back(FreeSlot{base, range.backing});
+    ++free_count_;
 }
 
 const std::pair<const std::uintptr_t, VirtualMemory::Range>* VirtualMemory::range_containing(
@@ -64,6 +89,9 @@ std::string VirtualMemory::map_physical(void* dest, std::uint64_t physical, std:
         return "destination is not the start of a reserved range";
     }
     Range& range = found->second;
+    if (range.mapping) {
+        return "destination is already mapped";
+    }
     if (size == 0 || size > range.size) {
         return "size does not fit the reserved range";
     }
@@ -86,9 +114,18 @@ std::string VirtualMemory::map_physical(void* dest, std::uint64_t physical, std:
         return "protection must be PAGE_READONLY or PAGE_READWRITE";
     }
     const std::size_t bytes = round_to_pages(size);
-    void* p = mmap(dest, bytes, prot, MAP_SHARED | MAP_FIXED, page->second.fd, 0);
-    if (p == MAP_FAILED) {
-        return "host mapping failed";
+    const int fd = page->second.fd;
+    if (range.backing.fd == fd && range.backing.bytes == bytes) {
+        // The object is already there from an earlier use of this host range.
+        if (mprotect(dest, bytes, prot) != 0) {
+            return "host mapping failed";
+        }
+    } else {
+        void* p = mmap(dest, bytes, prot, MAP_SHARED | MAP_FIXED, fd, 0);
+        if (p == MAP_FAILED) {
+            return "host mapping failed";
+        }
+        range.backing = Backing{fd, bytes};
     }
     range.mapping = Translation{physical, prot == (PROT_READ | PROT_WRITE)};
     range.mapped_bytes = bytes;
@@ -100,7 +137,7 @@ bool VirtualMemory::release(void* base) {
     if (found == ranges_.end()) {
         return false;
     }
-    munmap(base, found->second.size);
+    recycle(found->first, found->second);
     ranges_.erase(found);
     return true;
 }
@@ -108,7 +145,7 @@ bool VirtualMemory::release(void* base) {
 std::size_t VirtualMemory::release_all() {
     const std::size_t n = ranges_.size();
     for (const auto& [base, range] : ranges_) {
-        munmap(reinterpret_cast<void*>(base), range.size);
+        recycle(base, range);
     }
     ranges_.clear();
     return n;

@@ -124,6 +124,47 @@ TEST(Mappings, BadMappingsFail) {
     EXPECT_EQ(results, (std::vector<BOOL>{FALSE, FALSE, FALSE, FALSE, FALSE, TRUE}));
 }
 
+TEST(Mappings, ARangeMapsOnceAndKeepsItsFirstMapping) {
+    std::vector<BOOL> results;
+    ULONG seen = 0;
+    sim::Device device(program([&] {
+        LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+        results.push_back(VirtualCopy(r, kCccrArg, 4, kRead));
+        results.push_back(VirtualCopy(r, kCccrArg, 4, kWrite));  // already mapped
+        results.push_back(VirtualCopy(r, kCccrArg, 4, kRead));   // even with the same access
+        seen = READ_REGISTER_ULONG(static_cast<PULONG>(r));
+        results.push_back(VirtualFree(r, 0, MEM_RELEASE));
+    }));
+    device.start();
+    EXPECT_EQ(results, (std::vector<BOOL>{TRUE, FALSE, FALSE, TRUE}));
+    EXPECT_EQ(seen, 0x121u);
+    device.inspect([](sim::Device& d) { EXPECT_EQ(d.memory().outstanding(), 0u); });
+}
+
+TEST(Mappings, ReleasedRangesAreReusedWithTheAccessAskedForEachTime) {
+    std::vector<ULONG> seen;
+    sim::Device device(program([&] {
+        // Read-write, then read-only, then read-write again: each reservation
+        // may be the host range the previous one released.
+        for (DWORD access : {kWrite, kRead, kWrite, kRead}) {
+            LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+            ASSERT_TRUE(VirtualCopy(r, kCccrArg, 4, access));
+            if (access == kWrite) {
+                WRITE_REGISTER_ULONG(static_cast<PULONG>(r), 0x241 + seen.size());
+            }
+            seen.push_back(READ_REGISTER_ULONG(static_cast<PULONG>(r)));
+            VirtualFree(r, 0, MEM_RELEASE);
+        }
+    }));
+    device.start();
+    EXPECT_EQ(seen, (std::vector<ULONG>{0x241, 0x241, 0x243, 0x243}));
+    device.inspect([](sim::Device& d) {
+        EXPECT_EQ(d.memory().outstanding(), 0u);
+        EXPECT_EQ(d.memory().reservations_made(), 4u);
+        EXPECT_GE(d.memory().pooled(), 1u);
+    });
+}
+
 TEST(Mappings, FailurePointsFailExactlyTheNextN) {
     std::vector<bool> reserved, mapped;
     sim::Device device(program([&] {
@@ -178,6 +219,44 @@ TEST(MappingsDeathTest, ALoadFromAnUnmappedReservationFaults) {
         {
             sim::Device device(program([] {
                 LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+                READ_REGISTER_ULONG(static_cast<PULONG>(r));
+            }));
+            device.start();
+        },
+        "");
+}
+
+TEST(MappingsDeathTest, AStoreThroughAReusedRangeMappedReadOnlyFaults) {
+#ifdef SKIP_FAULT_TESTS
+    GTEST_SKIP() << "not under ThreadSanitizer";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            sim::Device device(program([] {
+                LPVOID w = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+                VirtualCopy(w, kCccrArg, 4, kWrite);
+                VirtualFree(w, 0, MEM_RELEASE);
+                LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+                VirtualCopy(r, kCccrArg, 4, kRead);
+                WRITE_REGISTER_ULONG(static_cast<PULONG>(r), 0x2C1);
+            }));
+            device.start();
+        },
+        "");
+}
+
+TEST(MappingsDeathTest, ALoadThroughAReleasedMappingFaults) {
+#ifdef SKIP_FAULT_TESTS
+    GTEST_SKIP() << "not under ThreadSanitizer";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            sim::Device device(program([] {
+                LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+                VirtualCopy(r, kCccrArg, 4, kRead);
+                VirtualFree(r, 0, MEM_RELEASE);
                 READ_REGISTER_ULONG(static_cast<PULONG>(r));
             }));
             device.start();
