@@ -1,7 +1,5 @@
 #include "simulator/corvane_image.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/app_state.h"
@@ -32,9 +30,7 @@ ProgramImage corvane_program() {
 std::vector<ResourceEntry> corvane_resources() {
     auto parsed = parse_res_file(corvane_res());
     if (!parsed.ok()) {
-        std::fprintf(stderr, "simulator: the built corvane.res does not parse: %s\n",
-                     parsed.error().describe().c_str());
-        std::abort();
+        fatal("the built corvane.res does not parse: " + parsed.error().describe());
     }
     return std::move(parsed.value());
 }

@@ -1,7 +1,6 @@
 #include "simulator/device.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 #include "simulator/hex.h"
@@ -49,8 +48,7 @@ Device::Device(DeviceOptions options)
       module_(std::move(options.resources)),
       program_(std::move(options.program)) {
     if (g_current != nullptr) {
-        std::fprintf(stderr, "simulator: only one device may exist at a time\n");
-        std::abort();
+        fatal("only one device may exist at a time");
     }
     g_current = this;
     memory_.add_physical_page(
@@ -64,8 +62,7 @@ Device::~Device() {
 
 Device& Device::current() {
     if (g_current == nullptr) {
-        std::fprintf(stderr, "simulator: a platform function was called with no device\n");
-        std::abort();
+        fatal("a platform function was called with no device");
     }
     return *g_current;
 }
