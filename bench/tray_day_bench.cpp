@@ -6,22 +6,24 @@
 #include <benchmark/benchmark.h>
 
 #include "resources/resource.h"
-#include "simulator/corvane_image.h"
+#include "tests/support/test_device.h"
 
 namespace {
+
+using corvane_test::input;
 
 void TrayDay(benchmark::State& state) {
     std::uint64_t passes = 0;
     for (auto _ : state) {
-        sim::Device device(sim::corvane_device_options());
+        sim::Driver device(sim::corvane_device_options());
         device.start();
-        device.click_control(IDC_SHOW_NOTIFICATION);
-        device.press_ok();
+        input(device, "notify");
+        input(device, "ok");
         for (int minute = 0; minute < 24 * 60; ++minute) {
             device.wait(60000);
-            device.tap_tray();
+            input(device, "tap");
         }
-        passes = device.inspect([](sim::Device& d) { return d.clocks().events_recorded(); });
+        passes = device.locked([](sim::Device& d) { return d.clocks().events_recorded(); });
         benchmark::DoNotOptimize(passes);
     }
     state.counters["clock_events"] = static_cast<double>(passes);

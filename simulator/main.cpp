@@ -133,9 +133,10 @@ int run_script(const Arguments& args) {
         std::cerr << "corvane-sim: cannot read " << *args.script << "\n";
         return 2;
     }
-    auto parsed = sim::parse_scenario(script, *args.script);
-    if (auto* error = std::get_if<sim::ScenarioError>(&parsed)) {
-        std::cerr << error->describe() << "\n";
+    const sim::ProgramImage program = sim::corvane_program();
+    auto parsed = sim::parse_scenario(script, *args.script, program.names);
+    if (!parsed.ok()) {
+        std::cerr << parsed.error().describe() << "\n";
         return 2;
     }
     auto resources = load_resources(args);
@@ -148,7 +149,7 @@ int run_script(const Arguments& args) {
     options.resources = std::move(*resources);
 
     auto print = [](const sim::json& j) { std::cout << j.dump() << "\n"; };
-    sim::Device device(std::move(options));
+    sim::Driver device(std::move(options));
     if (!args.quiet) {
         device.trace().add_sink(print);
     }
@@ -157,8 +158,7 @@ int run_script(const Arguments& args) {
             print(j);
         }
     };
-    const auto result =
-        sim::run_scenario(device, std::get<std::vector<sim::Command>>(parsed), report);
+    const auto result = sim::run_scenario(device, parsed.value(), report);
     std::cout.flush();
     return result.failed == 0 ? 0 : 1;
 }

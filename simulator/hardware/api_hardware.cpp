@@ -2,6 +2,7 @@
 // its mappings, and the coprocessor instructions.
 #include "simulator/hardware/hwapi.h"
 #include "simulator/platform_call.h"
+#include "simulator/view.h"
 
 using sim::PlatformCall;
 
@@ -57,9 +58,7 @@ void SimCoprocessorWrite(int coprocessor, int opcode1, DWORD value, int crn, int
     device.clocks().write_cclkcfg(device.now(), value, device.thread_name(sim::Kernel::current()));
     SIM_LOG_CALL(call, {"p14", 0, value, "c6", "c0", 0}, nullptr, "CCLKCFG");
     const auto& e = device.clocks().history().back();
-    device.emit(
-        {{"hw", "clock"},
-         {"cccr", sim::hex(e.cccr)},
-         {"cclkcfg", e.cclkcfg},
-         {"mhz", static_cast<double>(static_cast<long long>(e.core_mhz * 100 + 0.5)) / 100}});
+    sim::json event = {{"hw", "clock"}};
+    event.update(sim::view::clock_state(e));
+    device.emit(std::move(event));
 }

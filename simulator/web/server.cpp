@@ -21,30 +21,6 @@ std::string as_string(std::span<const std::uint8_t> bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-// A non-negative integer of at most 32 bits, decimal or 0x-prefixed hex.
-std::optional<std::uint32_t> parse_word(const json& value) {
-    if (value.is_number_unsigned()) {
-        const auto n = value.get<std::uint64_t>();
-        return n <= 0xFFFFFFFFull ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(n))
-                                  : std::nullopt;
-    }
-    if (!value.is_string()) {
-        return std::nullopt;
-    }
-    std::string_view s = value.get_ref<const std::string&>();
-    int base = 10;
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-        base = 16;
-        s.remove_prefix(2);
-    }
-    std::uint64_t n = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), n, base);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || n > 0xFFFFFFFFull) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(n);
-}
-
 }  // namespace
 
 Server::Server(Runner& runner, Module module)
@@ -89,67 +65,17 @@ bool Server::origin_allowed(const std::string& origin) const {
            origin == "http://localhost:" + std::to_string(port_);
 }
 
-std::variant<Action, std::string> Server::parse_action(const std::string& body) {
-    const json request = json::parse(body, nullptr, false);
-    if (request.is_discarded() || !request.is_object()) {
-        return std::string("the body must be a JSON object");
-    }
-    if (!request.contains("action") || !request["action"].is_string()) {
-        return std::string("missing \"action\"");
-    }
-    const std::string name = request["action"];
-    static const std::map<std::string, Action::Kind> kKinds = {
-        {"ok", Action::Kind::Ok},
-        {"click", Action::Kind::Click},
-        {"close", Action::Kind::Close},
-        {"tap", Action::Kind::Tap},
-        {"doubletap", Action::Kind::DoubleTap},
-        {"resume", Action::Kind::Resume},
-        {"foreign", Action::Kind::Foreign},
-        {"turbo-off", Action::Kind::TurboOff},
-        {"map-fail", Action::Kind::MapFail}};
-    const auto kind = kKinds.find(name);
-    if (kind == kKinds.end()) {
-        return "unknown action \"" + name + "\"";
-    }
-    Action action;
-    action.kind = kind->second;
-    if (action.kind == Action::Kind::Click) {
-        if (!request.contains("id") || !request["id"].is_number_integer() ||
-            request["id"].get<std::int64_t>() < -32768 ||
-            request["id"].get<std::int64_t>() > 65535) {
-            return std::string("\"click\" needs a control \"id\"");
-        }
-        action.id = request["id"].get<int>();
-    } else if (action.kind == Action::Kind::Foreign) {
-        const auto word = request.contains("cccr") ? parse_word(request["cccr"]) : std::nullopt;
-        if (!word) {
-            return std::string("\"cccr\" must be a 32-bit number, e.g. \"0x141\"");
-        }
-        action.word = *word;
-    } else if (action.kind == Action::Kind::MapFail) {
-        if (!request.contains("count") || !request["count"].is_number_integer() ||
-            request["count"].get<std::int64_t>() < 1 ||
-            request["count"].get<std::int64_t>() > 1000) {
-            return std::string("\"count\" must be a number from 1 to 1000");
-        }
-        action.count = request["count"].get<int>();
-    }
-    return action;
-}
-
 std::optional<std::string> Server::icon_png(std::uint16_t id, int size) {
     std::lock_guard lock(icons_mu_);
     const auto key = std::make_pair(id, size);
     if (auto cached = icons_.find(key); cached != icons_.end()) {
         return cached->second;
     }
-    std::string error;
-    auto image = find_icon_image(module_, id, size, size, error);
-    if (!image) {
+    auto image = find_icon_image(module_, id, size, size);
+    if (!image.ok()) {
         return std::nullopt;
     }
-    std::string png = encode_png(*image);
+    std::string png = encode_png(image.value());
     if (png.empty()) {
         return std::nullopt;
     }
@@ -260,16 +186,16 @@ void Server::routes() {
             json_error(res, 415, "input must be sent as application/json");
             return;
         }
-        auto parsed = parse_action(req.body);
-        if (auto* error = std::get_if<std::string>(&parsed)) {
-            json_error(res, 400, *error);
+        auto parsed = parse_input_json(req.body);
+        if (!parsed.ok()) {
+            json_error(res, 400, parsed.error().message);
             return;
         }
         if (runner_.stopping()) {
             json_error(res, 503, "the device is shutting down");
             return;
         }
-        runner_.post(std::get<Action>(parsed));
+        runner_.post(parsed.value());
         res.status = 202;
         res.set_content(R"({"queued":true})", "application/json");
     });

@@ -40,9 +40,6 @@ class Server {
     void listen();
     void stop();
 
-    // Parses the body of an input request; the action, or why it is refused.
-    static std::variant<Action, std::string> parse_action(const std::string& body);
-
   private:
     void routes();
     bool host_allowed(const std::string& host) const;

@@ -40,7 +40,7 @@ void ExitThread(DWORD exitCode) {
 
 BOOL CloseHandle(HANDLE handle) {
     PlatformCall call("CloseHandle");
-    const BOOL ok = call.device().close_handle(handle) ? TRUE : FALSE;
+    const BOOL ok = call.device().handles().close(handle) ? TRUE : FALSE;
     SIM_LOG_CALL(call, {sim::hex(reinterpret_cast<std::uintptr_t>(handle))}, ok);
     return ok;
 }
@@ -97,38 +97,37 @@ LONG InterlockedCompareExchange(LPLONG destination, LONG exchange, LONG comparan
 }
 
 namespace {
-sim::Device::SectionState& section_of(PlatformCall& call, LPCRITICAL_SECTION section,
-                                      const char* what) {
-    sim::Device::SectionState* state =
-        section == nullptr ? nullptr : call.device().section(section->simulatorLock);
+sim::Section& section_of(PlatformCall& call, LPCRITICAL_SECTION section, const char* what) {
+    sim::Section* state =
+        section == nullptr ? nullptr : call.device().sections().find(section->simulatorLock);
     if (state == nullptr) {
         sim::program_fault(std::string(what) + " on a critical section never initialised");
     }
     return *state;
 }
-std::string section_name(const sim::Device::SectionState& s) {
+std::string section_name(const sim::Section& s) {
     return "cs#" + std::to_string(s.serial);
 }
 }  // namespace
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
     PlatformCall call("InitializeCriticalSection");
-    sim::Device::SectionState* state = call.device().create_section();
+    sim::Section* state = call.device().sections().create();
     section->simulatorLock = state;
     SIM_LOG_CALL(call, {section_name(*state)}, nullptr);
 }
 
 void DeleteCriticalSection(LPCRITICAL_SECTION section) {
     PlatformCall call("DeleteCriticalSection");
-    sim::Device::SectionState& state = section_of(call, section, "DeleteCriticalSection");
+    sim::Section& state = section_of(call, section, "DeleteCriticalSection");
     SIM_LOG_CALL(call, {section_name(state)}, nullptr);
-    call.device().delete_section(section->simulatorLock);
+    call.device().sections().remove(section->simulatorLock);
     section->simulatorLock = nullptr;
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
     PlatformCall call("EnterCriticalSection");
-    sim::Device::SectionState& state = section_of(call, section, "EnterCriticalSection");
+    sim::Section& state = section_of(call, section, "EnterCriticalSection");
     const sim::SimThread* self = sim::Kernel::current();
     SIM_LOG_CALL(call, {section_name(state)}, nullptr);
     if (state.owner == self) {
@@ -145,7 +144,7 @@ void EnterCriticalSection(LPCRITICAL_SECTION section) {
 
 void LeaveCriticalSection(LPCRITICAL_SECTION section) {
     PlatformCall call("LeaveCriticalSection");
-    sim::Device::SectionState& state = section_of(call, section, "LeaveCriticalSection");
+    sim::Section& state = section_of(call, section, "LeaveCriticalSection");
     if (state.owner != sim::Kernel::current()) {
         sim::program_fault("LeaveCriticalSection by a thread that does not own " +
                            section_name(state));

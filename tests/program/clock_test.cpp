@@ -12,6 +12,8 @@
 
 namespace {
 
+using corvane_test::input;
+
 using corvane_test::CorvaneDevice;
 using corvane_test::run_as_program;
 using sim::ClockEvent;
@@ -40,9 +42,9 @@ TEST(ClockAccess, AFailedReservationOrMappingTouchesNothingAndLeaksNothing) {
             written = WriteClockConfig(CLOCK_CCCR_498);
         }));
         if (fail_reservation) {
-            device->fail_next_reservations(2);
+            input(*device, "reserve-fail 2");
         } else {
-            device->fail_next_mappings(2);
+            input(*device, "map-fail 2");
         }
         device->start();
         EXPECT_EQ(read, 0xFFFFFFFFu);
@@ -119,9 +121,9 @@ TEST(ClockAccess, TheModeReadsTheWholeCclkcfgWord) {
         modes.push_back(ReadClockMode());
     }));
     device->start();
-    device->foreign_cccr(0x241);  // another program: TURBO and FCS set
+    input(*device, "foreign 0x241");  // another program: TURBO and FCS set
     device->wait(10);
-    device->foreign_turbo_off();
+    input(*device, "turbo-off");
     device->wait(10);
     EXPECT_EQ(modes, (std::vector<DWORD>{0, 3, 2}));
 }
@@ -184,9 +186,9 @@ TEST(SetCpuSpeed, TheBubbleRecordIsFilledFieldByField) {
               "<HTML><BODY><B><CENTER>Speed set to 498 MHz</CENTER></B></BODY></HTML>");
     // The bubble's icon is the program icon's 16 x 16 image.
     EXPECT_EQ(device.calls("LoadImageW").at(0)["args"], json({"instance", "#1", 1, 16, 16, 0}));
-    device->inspect([](sim::Device& d) {
+    device->locked([](sim::Device& d) {
         const sim::Bubble& b = d.shell().bubbles.at(0);
-        const sim::LoadedIcon* icon = d.icon(b.icon);
+        const sim::LoadedIcon* icon = d.icons().find(b.icon);
         ASSERT_NE(icon, nullptr);
         EXPECT_EQ(icon->resource, 1);
         EXPECT_EQ(icon->image.width, 16);
@@ -211,7 +213,7 @@ TEST(SetCpuSpeed, WithBubblesOffNothingIsPostedOrCounted) {
 TEST(SetCpuSpeed, AFailedWritePostsNoBubbleButKeepsTheTarget) {
     SpeedChange change;
     CorvaneDevice device(speed_program([&] { change = set_cpu_speed(0x2C1); }, true));
-    device->fail_next_mappings(1);
+    input(*device, "map-fail 1");
     device->start();
     EXPECT_EQ(change.result, -1);
     EXPECT_EQ(change.target, 0x2C1u);

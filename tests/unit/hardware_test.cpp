@@ -3,12 +3,14 @@
 
 #include <cmath>
 
-#include "simulator/device.h"
 #include "simulator/hardware/hwapi.h"
 #include "simulator/hardware/pxa25x_clocks.h"
 #include "simulator/wince/winapi.h"
+#include "tests/support/test_device.h"
 
 namespace {
+
+using corvane_test::input;
 
 double rounded(double mhz) {
     return std::round(mhz * 100) / 100;
@@ -87,7 +89,7 @@ LPVOID const kCccrArg = reinterpret_cast<LPVOID>(std::uintptr_t{0x413000});
 
 TEST(Mappings, AMappedRegisterIsTheDeviceRegister) {
     ULONG seen = 0;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         LPVOID w = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
         LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
         ASSERT_TRUE(VirtualCopy(w, kCccrArg, 4, kWrite));
@@ -100,7 +102,7 @@ TEST(Mappings, AMappedRegisterIsTheDeviceRegister) {
     }));
     device.start();
     EXPECT_EQ(seen, 0x2C1u);
-    device.inspect([](sim::Device& d) {
+    device.locked([](sim::Device& d) {
         EXPECT_EQ(d.clocks().cccr(), 0x2C1u);
         EXPECT_EQ(d.clocks().applied_cccr(), 0x121u) << "no frequency change yet";
         EXPECT_EQ(d.memory().outstanding(), 0u);
@@ -109,7 +111,7 @@ TEST(Mappings, AMappedRegisterIsTheDeviceRegister) {
 
 TEST(Mappings, BadMappingsFail) {
     std::vector<BOOL> results;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         LPVOID range = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
         results.push_back(VirtualCopy(nullptr, kCccrArg, 4, kRead));        // no range
         results.push_back(VirtualCopy(range, kCccrArg, 4, PAGE_READONLY));  // not physical
@@ -126,7 +128,7 @@ TEST(Mappings, BadMappingsFail) {
 
 TEST(Mappings, FailurePointsFailExactlyTheNextN) {
     std::vector<bool> reserved, mapped;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         for (int i = 0; i < 4; ++i) {
             LPVOID range = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
             reserved.push_back(range != nullptr);
@@ -136,8 +138,8 @@ TEST(Mappings, FailurePointsFailExactlyTheNextN) {
             }
         }
     }));
-    device.fail_next_reservations(1);
-    device.fail_next_mappings(2);
+    input(device, "reserve-fail 1");
+    input(device, "map-fail 2");
     device.start();
     EXPECT_EQ(reserved, (std::vector<bool>{false, true, true, true}));
     EXPECT_EQ(mapped, (std::vector<bool>{false, false, true}));
@@ -159,7 +161,7 @@ TEST(MappingsDeathTest, AStoreThroughAReadOnlyMappingFaults) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {
-            sim::Device device(program([] {
+            sim::Driver device(program([] {
                 LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
                 VirtualCopy(r, kCccrArg, 4, kRead);
                 WRITE_REGISTER_ULONG(static_cast<PULONG>(r), 0x2C1);
@@ -176,7 +178,7 @@ TEST(MappingsDeathTest, ALoadFromAnUnmappedReservationFaults) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {
-            sim::Device device(program([] {
+            sim::Driver device(program([] {
                 LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
                 READ_REGISTER_ULONG(static_cast<PULONG>(r));
             }));

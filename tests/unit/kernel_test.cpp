@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "simulator/device.h"
 #include "simulator/wince/winapi.h"
+#include "tests/support/test_device.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ HANDLE start_thread(std::function<void()>* body) {
 
 TEST(Scheduler, SleepWakesAtExactlyItsVirtualTime) {
     DWORD woke_at = 0;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         std::function<void()> sleeper = [&] {
             Sleep(6000);
             woke_at = GetTickCount();
@@ -54,7 +54,7 @@ TEST(Scheduler, SleepWakesAtExactlyItsVirtualTime) {
     EXPECT_EQ(woke_at, 0u);
     device.wait(1);
     EXPECT_EQ(woke_at, 6000u);
-    EXPECT_EQ(device.time(), 6000);
+    EXPECT_EQ(device.now(), 6000);
 }
 
 TEST(Scheduler, TheDriverActsOnlyWhenEveryThreadIsBlocked) {
@@ -62,7 +62,7 @@ TEST(Scheduler, TheDriverActsOnlyWhenEveryThreadIsBlocked) {
     std::vector<LONG> seen_by_driver;
     for (std::uint64_t seed : {0, 1, 2, 3}) {
         counter = 0;
-        sim::Device device(program(
+        sim::Driver device(program(
             [&] {
                 std::function<void()> worker = [&] {
                     for (int i = 0; i < 500; ++i) {
@@ -100,7 +100,7 @@ std::string interleaving(std::optional<std::uint64_t> seed) {
     sim::Kernel::Options k;
     k.seed = seed;
     LONG dummy = 0;
-    sim::Device device(program(
+    sim::Driver device(program(
         [&] {
             std::function<void()> a = [&] {
                 for (int i = 0; i < 20; ++i) {
@@ -145,7 +145,7 @@ TEST(Scheduler, TheSameSeedGivesTheSameInterleaving) {
 
 TEST(Scheduler, ProcessEndStopsEveryOtherThreadAtItsNextCall) {
     int ticks = 0;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         std::function<void()> ticker = [&] {
             for (;;) {
                 Sleep(1000);
@@ -168,7 +168,7 @@ TEST(Scheduler, ProcessEndStopsEveryOtherThreadAtItsNextCall) {
 TEST(Scheduler, ExitThreadEndsOnlyTheCaller) {
     bool after_exit = false;
     int main_ran = 0;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         std::function<void()> quitter = [&] {
             ExitThread(3);
             after_exit = true;
@@ -193,7 +193,7 @@ int shared_sum(std::uint64_t seed, bool locked) {
     int shared = 0;
     LONG dummy = 0;
     CRITICAL_SECTION section{};
-    sim::Device device(program(
+    sim::Driver device(program(
         [&] {
             InitializeCriticalSection(&section);
             std::function<void()> adder = [&] {
@@ -235,7 +235,7 @@ TEST(Scheduler, FreeRunningThreadsRunInParallelAndStillExclude) {
     LONG total = 0;
     int shared = 0;
     CRITICAL_SECTION section{};
-    sim::Device device(program(
+    sim::Driver device(program(
         [&] {
             InitializeCriticalSection(&section);
             std::function<void()> adder = [&] {
