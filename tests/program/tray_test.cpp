@@ -6,25 +6,22 @@
 #include "clock/speed_table.h"
 #include "resources/resource.h"
 #include "shell/tray.h"
+#include "tests/support/call_sequence.h"
 #include "tests/support/test_device.h"
 
 namespace {
 
 using corvane_test::input;
 
+using corvane_test::calls_match;
 using corvane_test::CorvaneDevice;
+using corvane_test::ExpectedCall;
 using corvane_test::run_as_program;
 using sim::json;
 
-// The tray calls as (message, icon, tip).
-std::vector<std::tuple<std::string, int, std::string>> tray_calls(CorvaneDevice& device) {
-    std::vector<std::tuple<std::string, int, std::string>> out;
-    for (const json& call : device.calls("Shell_NotifyIcon")) {
-        const json& record = call["args"][1];
-        out.emplace_back(call["args"][0], record["icon"].is_null() ? 0 : record["icon"].get<int>(),
-                         record["tip"]);
-    }
-    return out;
+// A tray call that succeeds: the message, the icon and the tip.
+ExpectedCall tray(const char* message, int icon, const char* tip) {
+    return {"Shell_NotifyIcon", {message, {{"icon", icon}, {"tip", tip}}}, 1};
 }
 
 TEST(Tray, EveryPathUsesItsIconAndTip) {
@@ -40,21 +37,15 @@ TEST(Tray, EveryPathUsesItsIconAndTip) {
     input(*device, "doubletap");  // to 100, delete at 100: "Turbo Off"
     input(*device, "ok");         // add at 100: "Turbo Off"
     input(*device, "close");      // delete at 100 before ending
-    using T = std::tuple<std::string, int, std::string>;
-    EXPECT_EQ(tray_calls(device), (std::vector<T>{{"NIM_ADD", IDI_TRAY_400, "Turbo On"},
-                                                  {"NIM_MODIFY", IDI_TRAY_498, "Turbo On"},
-                                                  {"NIM_MODIFY", IDI_TRAY_100, "Turbo On"},
-                                                  {"NIM_MODIFY", IDI_TRAY_400, "Turbo On"},
-                                                  {"NIM_DELETE", IDI_TRAY_400, "Turbo On"},
-                                                  {"NIM_ADD", IDI_TRAY_400, "Turbo On"},
-                                                  {"NIM_MODIFY", IDI_TRAY_498, "Turbo On"},
-                                                  {"NIM_MODIFY", IDI_TRAY_100, "Turbo On"},
-                                                  {"NIM_DELETE", IDI_TRAY_100, "Turbo Off"},
-                                                  {"NIM_ADD", IDI_TRAY_100, "Turbo Off"},
-                                                  {"NIM_DELETE", IDI_TRAY_100, "Turbo Off"}}));
-    for (const json& call : device.calls("Shell_NotifyIcon")) {
-        EXPECT_EQ(call["ret"], 1) << call.dump();
-    }
+    EXPECT_TRUE(calls_match(
+        device.events(),
+        {tray("NIM_ADD", IDI_TRAY_400, "Turbo On"), tray("NIM_MODIFY", IDI_TRAY_498, "Turbo On"),
+         tray("NIM_MODIFY", IDI_TRAY_100, "Turbo On"), tray("NIM_MODIFY", IDI_TRAY_400, "Turbo On"),
+         tray("NIM_DELETE", IDI_TRAY_400, "Turbo On"), tray("NIM_ADD", IDI_TRAY_400, "Turbo On"),
+         tray("NIM_MODIFY", IDI_TRAY_498, "Turbo On"), tray("NIM_MODIFY", IDI_TRAY_100, "Turbo On"),
+         tray("NIM_DELETE", IDI_TRAY_100, "Turbo Off"), tray("NIM_ADD", IDI_TRAY_100, "Turbo Off"),
+         tray("NIM_DELETE", IDI_TRAY_100, "Turbo Off")},
+        "ui"));
     EXPECT_TRUE(device.screen()["tray"].empty());
     EXPECT_EQ(device->exit_code(), 0);
 }
