@@ -69,22 +69,6 @@ LONG InterlockedIncrement(LPLONG addend) {
     return result;
 }
 
-LONG InterlockedDecrement(LPLONG addend) {
-    PlatformCall call("InterlockedDecrement");
-    LONG result = 0;
-    call.visible([&] { result = __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST); });
-    SIM_LOG_CALL(call, json::array(), result);
-    return result;
-}
-
-LONG InterlockedExchange(LPLONG target, LONG value) {
-    PlatformCall call("InterlockedExchange");
-    LONG previous = 0;
-    call.visible([&] { previous = __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST); });
-    SIM_LOG_CALL(call, {value}, previous);
-    return previous;
-}
-
 LONG InterlockedCompareExchange(LPLONG destination, LONG exchange, LONG comparand) {
     PlatformCall call("InterlockedCompareExchange");
     LONG expected = comparand;

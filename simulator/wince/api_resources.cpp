@@ -51,16 +51,6 @@ HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
     return data;
 }
 
-DWORD SizeofResource(HMODULE module, HRSRC resource) {
-    PlatformCall call("SizeofResource");
-    const auto* entry = reinterpret_cast<const sim::ResourceEntry*>(resource);
-    const DWORD size = our_module(module) && call.device().module().holds(entry)
-                           ? static_cast<DWORD>(entry->data.size())
-                           : 0;
-    SIM_LOG_CALL(call, {"module", "resource"}, size);
-    return size;
-}
-
 namespace {
 
 HICON load_icon(PlatformCall& call, HINSTANCE instance, LPCWSTR name, int cx, int cy, json args) {
