@@ -154,37 +154,36 @@ TEST(Mappings, FailurePointsFailExactlyTheNextN) {
 #endif
 #endif
 
+// Runs `body` as the program; the process must die of the fault.
+void expect_fault(std::function<void()> body) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            sim::Driver device(program(std::move(body)));
+            device.start();
+        },
+        "");
+}
+
 TEST(MappingsDeathTest, AStoreThroughAReadOnlyMappingFaults) {
 #ifdef SKIP_FAULT_TESTS
     GTEST_SKIP() << "not under ThreadSanitizer";
 #endif
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(
-        {
-            sim::Driver device(program([] {
-                LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
-                VirtualCopy(r, kCccrArg, 4, kRead);
-                WRITE_REGISTER_ULONG(static_cast<PULONG>(r), 0x2C1);
-            }));
-            device.start();
-        },
-        "");
+    expect_fault([] {
+        LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+        VirtualCopy(r, kCccrArg, 4, kRead);
+        WRITE_REGISTER_ULONG(static_cast<PULONG>(r), 0x2C1);
+    });
 }
 
 TEST(MappingsDeathTest, ALoadFromAnUnmappedReservationFaults) {
 #ifdef SKIP_FAULT_TESTS
     GTEST_SKIP() << "not under ThreadSanitizer";
 #endif
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(
-        {
-            sim::Driver device(program([] {
-                LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
-                READ_REGISTER_ULONG(static_cast<PULONG>(r));
-            }));
-            device.start();
-        },
-        "");
+    expect_fault([] {
+        LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+        READ_REGISTER_ULONG(static_cast<PULONG>(r));
+    });
 }
 
 }  // namespace
