@@ -64,18 +64,6 @@ TEST(SpeedTable, TurboRestoreWordOnlyForTheTurboSettings) {
     }
 }
 
-TEST(SpeedTable, SettingsPairWordsIconsAndLabels) {
-    const UINT icons[] = {IDI_TRAY_100, IDI_TRAY_400, IDI_TRAY_498};
-    const DWORD words[] = {0x121, 0x241, 0x2C1};
-    const char16_t* labels[] = {u"100 MHz", u"400 MHz", u"498 MHz"};
-    for (int mode = 0; mode < SPEED_MODE_COUNT; ++mode) {
-        EXPECT_EQ(SPEED_SETTINGS[mode].cccrWord, words[mode]);
-        EXPECT_EQ(SPEED_SETTINGS[mode].trayIconId, icons[mode]);
-        EXPECT_EQ(text(SPEED_SETTINGS[mode].label), labels[mode]);
-        EXPECT_EQ(BubbleTextFor(words[mode]), SPEED_SETTINGS[mode].bubbleText);
-    }
-}
-
 // The computed clocks (99.53, 398.13, 497.66 MHz) are what the labels name:
 // each is nearest its own label of the three, within half a percent.
 TEST(SpeedTable, ComputedClocksRoundToTheirLabels) {
