@@ -6,7 +6,6 @@
 #include <string>
 
 #include "clock/speed_table.h"
-#include "resources/resource.h"
 
 namespace {
 
