@@ -14,6 +14,7 @@
 
 #include "resources/resource.h"
 #include "simulator/corvane_image.h"
+#include "tests/support/test_device.h"
 
 namespace {
 
@@ -29,9 +30,9 @@ double status_kb(const std::string& field) {
     return -1;
 }
 
-void hide_and_show(sim::Device& device) {
-    device.press_ok();
-    device.double_tap_tray();
+void hide_and_show(sim::Driver& device) {
+    corvane_test::input(device, "ok");
+    corvane_test::input(device, "doubletap");
     // The monitor's next pass sees the dialog and ends.
     device.wait(6000);
 }
@@ -45,14 +46,14 @@ void HideShowSoak(benchmark::State& state) {
     std::size_t monitors = 0;
     int warmup = 0;
     for (auto _ : state) {
-        sim::Device device(sim::corvane_device_options());
+        sim::Driver device(sim::corvane_device_options());
         device.start();
         // Warm-up: the first cycles fill what is kept on purpose and bounded
         // (the icons loaded, the clock's history of the last 100,000
         // changes, which the web page plots), until a new clock event pushes
         // the oldest one out.
         auto history = [&] {
-            return device.inspect([](sim::Device& d) {
+            return device.locked([](sim::Device& d) {
                 return std::pair(d.clocks().history().size(), d.clocks().events_recorded());
             });
         };

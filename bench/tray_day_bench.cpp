@@ -8,30 +8,32 @@
 #include <benchmark/benchmark.h>
 
 #include "resources/resource.h"
-#include "simulator/corvane_image.h"
+#include "tests/support/test_device.h"
 
 namespace {
+
+using corvane_test::input;
 
 constexpr int kMinutesPerDay = 24 * 60;
 
 // Runs `days` days of a tap a minute on a device whose program is in the
 // tray with bubbles on.
-void tray_days(sim::Device& device, int days) {
+void tray_days(sim::Driver& device, int days) {
     device.start();
-    device.click_control(IDC_SHOW_NOTIFICATION);
-    device.press_ok();
+    input(device, "notify");
+    input(device, "ok");
     for (int minute = 0; minute < days * kMinutesPerDay; ++minute) {
         device.wait(60000);
-        device.tap_tray();
+        input(device, "tap");
     }
 }
 
 void TrayDay(benchmark::State& state) {
     std::uint64_t passes = 0;
     for (auto _ : state) {
-        sim::Device device(sim::corvane_device_options());
+        sim::Driver device(sim::corvane_device_options());
         tray_days(device, 1);
-        passes = device.inspect([](sim::Device& d) { return d.clocks().events_recorded(); });
+        passes = device.locked([](sim::Device& d) { return d.clocks().events_recorded(); });
         benchmark::DoNotOptimize(passes);
     }
     state.counters["clock_events"] = static_cast<double>(passes);
@@ -45,16 +47,16 @@ void TrayYear(benchmark::State& state) {
     std::size_t icons = 0;
     std::uint64_t clock_events = 0;
     for (auto _ : state) {
-        sim::Device device(sim::corvane_device_options());
+        sim::Driver device(sim::corvane_device_options());
         tray_days(device, 365);
         // Back to the dialog and Quit: what the program held must be gone.
-        device.double_tap_tray();
-        device.click_control(IDCANCEL);
+        input(device, "doubletap");
+        input(device, "quit");
         while (device.program_state() == sim::ProgramState::Running) {
             device.wait(1000);
         }
-        device.inspect([&](sim::Device& d) {
-            handles = d.open_handles();
+        device.locked([&](sim::Device& d) {
+            handles = d.handles().size();
             mappings = d.memory().outstanding();
             icons = d.shell().tray.size();
             clock_events = d.clocks().events_recorded();

@@ -18,7 +18,7 @@ ProgramImage corvane_program();
 // corvane.res as built with the program.
 std::span<const std::uint8_t> corvane_res();
 
-// The built resources, parsed; aborts if they do not parse (a build fault).
+// The built resources, parsed; fatal if they do not parse (a build fault).
 std::vector<ResourceEntry> corvane_resources();
 
 // Device options for running Corvane with its own resources.

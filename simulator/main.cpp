@@ -47,63 +47,45 @@ std::optional<Arguments> parse_arguments(int argc, char** argv) {
     Arguments a;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= argc) {
-                std::cerr << "corvane-sim: " << arg << " needs a value\n";
-                return std::nullopt;
-            }
-            return std::string(argv[++i]);
-        };
+        if (arg == "--quiet") {
+            a.quiet = true;
+            continue;
+        }
+        if (arg != "--script" && arg != "--res" && arg != "--seed" && arg != "--port" &&
+            arg != "--speed") {
+            std::cerr << "corvane-sim: unknown argument '" << arg << "'\n";
+            return std::nullopt;
+        }
+        if (i + 1 >= argc) {
+            std::cerr << "corvane-sim: " << arg << " needs a value\n";
+            return std::nullopt;
+        }
+        const std::string v = argv[++i];
+        char* end = nullptr;
+        errno = 0;
         if (arg == "--script") {
-            if (!(a.script = value())) {
-                return std::nullopt;
-            }
+            a.script = v;
         } else if (arg == "--res") {
-            if (!(a.res = value())) {
-                return std::nullopt;
-            }
+            a.res = v;
         } else if (arg == "--seed") {
-            auto v = value();
-            if (!v) {
-                return std::nullopt;
-            }
-            char* end = nullptr;
-            errno = 0;
-            const unsigned long long seed = std::strtoull(v->c_str(), &end, 10);
-            if (v->empty() || *end != '\0' || errno != 0 || (*v)[0] == '-') {
+            a.seed = std::strtoull(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || errno != 0 || v[0] == '-') {
                 std::cerr << "corvane-sim: --seed needs a non-negative integer\n";
                 return std::nullopt;
             }
-            a.seed = seed;
         } else if (arg == "--port") {
-            auto v = value();
-            if (!v) {
-                return std::nullopt;
-            }
-            char* end = nullptr;
-            const long port = std::strtol(v->c_str(), &end, 10);
-            if (v->empty() || *end != '\0' || port < 0 || port > 65535) {
+            const long port = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || port < 0 || port > 65535) {
                 std::cerr << "corvane-sim: --port needs a port number (0 to 65535)\n";
                 return std::nullopt;
             }
             a.port = static_cast<int>(port);
-        } else if (arg == "--speed") {
-            auto v = value();
-            if (!v) {
-                return std::nullopt;
-            }
-            char* end = nullptr;
-            const double speed = std::strtod(v->c_str(), &end);
-            if (v->empty() || *end != '\0' || !(speed >= 0.01 && speed <= 10000)) {
+        } else {
+            a.speed = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end != '\0' || !(a.speed >= 0.01 && a.speed <= 10000)) {
                 std::cerr << "corvane-sim: --speed needs a factor from 0.01 to 10000\n";
                 return std::nullopt;
             }
-            a.speed = speed;
-        } else if (arg == "--quiet") {
-            a.quiet = true;
-        } else {
-            std::cerr << "corvane-sim: unknown argument '" << arg << "'\n";
-            return std::nullopt;
         }
     }
     return a;
@@ -135,9 +117,10 @@ int run_script(const Arguments& args) {
         std::cerr << "corvane-sim: cannot read " << *args.script << "\n";
         return 2;
     }
-    auto parsed = sim::parse_scenario(script, *args.script);
-    if (auto* error = std::get_if<sim::ScenarioError>(&parsed)) {
-        std::cerr << error->describe() << "\n";
+    const sim::ProgramImage program = sim::corvane_program();
+    auto parsed = sim::parse_scenario(script, *args.script, program.names);
+    if (!parsed.ok()) {
+        std::cerr << parsed.error().describe() << "\n";
         return 2;
     }
     auto resources = load_resources(args);
@@ -150,7 +133,7 @@ int run_script(const Arguments& args) {
     options.resources = std::move(*resources);
 
     auto print = [](const sim::json& j) { std::cout << j.dump() << "\n"; };
-    sim::Device device(std::move(options));
+    sim::Driver device(std::move(options));
     if (!args.quiet) {
         device.trace().add_sink(print);
     }
@@ -159,8 +142,7 @@ int run_script(const Arguments& args) {
             print(j);
         }
     };
-    const auto result =
-        sim::run_scenario(device, std::get<std::vector<sim::Command>>(parsed), report);
+    const auto result = sim::run_scenario(device, parsed.value(), report);
     std::cout.flush();
     return result.failed == 0 ? 0 : 1;
 }

@@ -3,12 +3,11 @@
 #ifndef CORVANE_SIMULATOR_PLATFORM_CALL_H
 #define CORVANE_SIMULATOR_PLATFORM_CALL_H
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "simulator/device.h"
 #include "simulator/hex.h"
+#include "simulator/result.h"
 #include "simulator/tsan.h"
 
 namespace sim {
@@ -31,8 +30,7 @@ class PlatformCall {
           lock_(device_.kernel().mutex()),
           name_(name) {
         if (Kernel::current() == nullptr) {
-            std::fprintf(stderr, "simulator: %s called outside a program thread\n", name);
-            std::abort();
+            fatal(std::string(name) + " called outside a program thread");
         }
     }
 
@@ -118,8 +116,7 @@ class PlatformCall {
 
 // A program error the device would not survive: report it and stop.
 [[noreturn]] inline void program_fault(const std::string& what) {
-    std::fprintf(stderr, "simulator: program fault: %s\n", what.c_str());
-    std::abort();
+    fatal("program fault: " + what);
 }
 
 }  // namespace sim

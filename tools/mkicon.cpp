@@ -1,10 +1,11 @@
 // mkicon: turns the icon description (resources/icons/icons.txt) into
-// 16-colour .ico files.
+// 16-colour .ico files, and icons.rc, the resource script's lines for them.
 //
 //   mkicon DESCRIPTION OUTPUT_DIR
 //
 // The description holds colour lines, 16 x 16 pictures drawn with those
-// colours' letters, and icon lines naming a file, a picture and its sizes.
+// colours' letters, and icon lines naming a resource, a file, a picture and
+// its sizes.
 // Any mistake in it is reported with its line number and nothing is written.
 #include <array>
 #include <cstdint>
@@ -29,7 +30,10 @@ constexpr std::array<std::uint32_t, 16> kPalette = {
 // A picture: one palette index per pixel, or -1 for transparent.
 using Picture = std::array<std::array<int, kPictureSize>, kPictureSize>;
 
+constexpr const char* kIconForm = "expected: icon <resource name> <file> <picture> <sizes...>";
+
 struct IconEntry {
+    std::string resource;  // the name the resource script gives it
     std::string file;
     std::string picture;
     std::vector<int> sizes;
@@ -107,8 +111,8 @@ std::optional<DescriptionError> parse(std::istream& in, Description& out) {
             IconEntry entry;
             entry.line = line_no;
             int size = 0;
-            if (!(words >> entry.file >> entry.picture)) {
-                return DescriptionError{line_no, "expected: icon <file> <picture> <sizes...>"};
+            if (!(words >> entry.resource >> entry.file >> entry.picture)) {
+                return DescriptionError{line_no, kIconForm};
             }
             while (words >> size) {
                 if (size != 16 && size != 32) {
@@ -117,7 +121,7 @@ std::optional<DescriptionError> parse(std::istream& in, Description& out) {
                 entry.sizes.push_back(size);
             }
             if (entry.sizes.empty() || !words.eof()) {
-                return DescriptionError{line_no, "expected: icon <file> <picture> <sizes...>"};
+                return DescriptionError{line_no, kIconForm};
             }
             out.icons.push_back(entry);
         } else {
@@ -235,6 +239,16 @@ int main(int argc, char** argv) {
     }
     const std::filesystem::path dir(argv[2]);
     std::filesystem::create_directories(dir);
+    // The resource script's icon lines, in the description's order.
+    std::ofstream script(dir / "icons.rc");
+    script << "// Written by mkicon from the icon description.\n";
+    for (const auto& icon : description.icons) {
+        script << icon.resource << " ICON \"" << icon.file << "\"\n";
+    }
+    if (!script) {
+        std::cerr << "mkicon: cannot write " << (dir / "icons.rc") << "\n";
+        return 1;
+    }
     for (const auto& icon : description.icons) {
         const auto bytes = icon_file(description.pictures.at(icon.picture), icon.sizes);
         std::ofstream out(dir / icon.file, std::ios::binary);

@@ -3,6 +3,7 @@
 #include "simulator/hardware/cclkcfg_access.h"
 #include "simulator/hardware/hwapi.h"
 #include "simulator/platform_call.h"
+#include "simulator/view.h"
 
 using sim::PlatformCall;
 
@@ -66,11 +67,9 @@ void write_cclkcfg(PlatformCall& call, std::uint32_t value, TrapAddress trapped_
     device.clocks().write_cclkcfg(device.now(), value, device.thread_name(Kernel::current()));
     log_access(call, {"p14", 0, value, "c6", "c0", 0}, nullptr, trapped_at);
     const auto& e = device.clocks().history().back();
-    device.emit(
-        {{"hw", "clock"},
-         {"cccr", hex(e.cccr)},
-         {"cclkcfg", e.cclkcfg},
-         {"mhz", static_cast<double>(static_cast<long long>(e.core_mhz * 100 + 0.5)) / 100}});
+    json event = {{"hw", "clock"}};
+    event.update(view::clock_state(e));
+    device.emit(std::move(event));
 }
 
 }  // namespace sim

@@ -3,18 +3,17 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+
+#include "simulator/result.h"
 
 namespace sim {
 
 namespace {
 constexpr std::size_t kHistoryBound = 100000;
 
-[[noreturn]] void fatal(const char* what) {
-    std::fprintf(stderr, "simulator: %s: %s\n", what, std::strerror(errno));
-    std::abort();
+[[noreturn]] void fatal_errno(const char* what) {
+    fatal(std::string(what) + ": " + std::strerror(errno));
 }
 }  // namespace
 
@@ -57,14 +56,14 @@ const char* to_string(ClockEvent::Kind kind) {
 Pxa25xClocks::Pxa25xClocks() {
     fd_ = memfd_create("pxa25x-clocks-manager", MFD_CLOEXEC);
     if (fd_ < 0) {
-        fatal("memfd_create");
+        fatal_errno("memfd_create");
     }
     if (ftruncate(fd_, kPageSize) != 0) {
-        fatal("ftruncate");
+        fatal_errno("ftruncate");
     }
     void* view = mmap(nullptr, kPageSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
     if (view == MAP_FAILED) {
-        fatal("mmap");
+        fatal_errno("mmap");
     }
     page_ = static_cast<std::uint32_t*>(view);
     store_register(kCccrOffset, kCccrReset);

@@ -1,6 +1,7 @@
 // The shell services: full-screen dialogs, tray icons and bubbles.
 #include "simulator/platform_call.h"
 #include "simulator/shell/shellapi.h"
+#include "simulator/view.h"
 
 using sim::json;
 using sim::PlatformCall;
@@ -33,21 +34,6 @@ std::u16string read_wide(LPCWSTR text, std::size_t max) {
 
 std::string hwnd_name(HWND hwnd) {
     return sim::hex(reinterpret_cast<std::uintptr_t>(hwnd));
-}
-
-json tray_json(sim::Device& device, const sim::TrayIcon& icon) {
-    const sim::LoadedIcon* loaded = device.icon(icon.icon);
-    return {{"owner", hwnd_name(icon.owner)},
-            {"id", icon.id},
-            {"icon", loaded != nullptr ? json(loaded->resource) : json(nullptr)},
-            {"tip", sim::narrow(icon.tip)}};
-}
-
-json bubble_json(const sim::Bubble& b) {
-    return {{"id", b.id},
-            {"title", sim::narrow(b.title)},
-            {"text", sim::narrow(sim::html_text(b.html))},
-            {"open", b.open}};
 }
 
 }  // namespace
@@ -139,13 +125,9 @@ BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
     } else {
         note = "unknown message";
     }
-    SIM_LOG_CALL(call, {verb, tray_json(device, incoming)}, ok, note);
+    SIM_LOG_CALL(call, {verb, sim::view::tray_icon(device, incoming)}, ok, note);
     if (ok && device.trace().enabled()) {
-        json tray = json::array();
-        for (const auto& icon : shell.tray) {
-            tray.push_back(tray_json(device, icon));
-        }
-        device.emit({{"screen", "tray"}, {"icons", tray}});
+        device.emit({{"screen", "tray"}, {"icons", sim::view::tray(device)}});
     }
     return ok;
 }
@@ -188,7 +170,8 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
             device.now() + static_cast<sim::Millis>(bubble.duration_s) * 1000, [&device, serial] {
                 if (sim::Bubble* b = device.shell().find_bubble_by_serial(serial)) {
                     b->open = false;
-                    device.emit({{"screen", "bubble-collapsed"}, {"bubble", bubble_json(*b)}});
+                    device.emit(
+                        {{"screen", "bubble-collapsed"}, {"bubble", sim::view::bubble(*b)}});
                 }
             });
     }
@@ -200,7 +183,7 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
                  {"pszTitle", sim::narrow(bubble.title)},
                  {"pszHTML", sim::narrow(bubble.html)}};
     SIM_LOG_CALL(call, json::array({args}), ERROR_SUCCESS, note);
-    device.emit({{"screen", "bubble-shown"}, {"bubble", bubble_json(bubble)}});
+    device.emit({{"screen", "bubble-shown"}, {"bubble", sim::view::bubble(bubble)}});
     return ERROR_SUCCESS;
 }
 
@@ -212,7 +195,7 @@ LRESULT SHNotificationRemove(const CLSID* clsid, DWORD id) {
     LRESULT result = E_INVALIDARG;
     std::string note = "no such bubble";
     if (bubble != nullptr) {
-        call.device().emit({{"screen", "bubble-removed"}, {"bubble", bubble_json(*bubble)}});
+        call.device().emit({{"screen", "bubble-removed"}, {"bubble", sim::view::bubble(*bubble)}});
         shell.bubbles.erase(shell.bubbles.begin() + (bubble - shell.bubbles.data()));
         result = ERROR_SUCCESS;
         note.clear();

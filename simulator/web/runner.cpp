@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "simulator/view.h"
+
 namespace sim::web {
 
 namespace {
@@ -46,10 +48,10 @@ bool Runner::stopping() const {
     return stop_;
 }
 
-void Runner::post(Action action) {
+void Runner::post(Input input) {
     {
         std::lock_guard lock(mu_);
-        queue_.push_back(action);
+        queue_.push_back(input);
     }
     input_cv_.notify_all();
 }
@@ -65,7 +67,7 @@ Millis Runner::virtual_now() const {
 }
 
 void Runner::loop() {
-    device_ = std::make_unique<Device>(std::move(options_));
+    device_ = std::make_unique<Driver>(std::move(options_));
     device_->trace().add_sink([this](const json& event) {
         // Called with the device locked: only note the event.
         std::lock_guard lock(log_mu_);
@@ -82,7 +84,7 @@ void Runner::loop() {
     bool unpublished = false;  // the device changed since the last view
 
     for (;;) {
-        std::deque<Action> actions;
+        std::deque<Input> inputs;
         {
             std::unique_lock lock(mu_);
             // Wake for the next deadline (or to move device time on the page),
@@ -102,16 +104,16 @@ void Runner::loop() {
             if (stop_) {
                 break;
             }
-            actions.swap(queue_);
+            inputs.swap(queue_);
         }
         // Time first (every deadline up to now fires in order), then the input
         // that arrived meanwhile.
         const Millis now = virtual_now();
-        if (now > device_->time()) {
+        if (now > device_->now()) {
             device_->advance_to(now);
         }
-        for (const Action& action : actions) {
-            apply(action);
+        for (const Input& input : inputs) {
+            apply(*device_, input);
         }
         const auto wall = std::chrono::steady_clock::now();
         if (wall >= next_publish) {
@@ -125,56 +127,18 @@ void Runner::loop() {
     device_.reset();
 }
 
-void Runner::apply(const Action& a) {
-    Device& d = *device_;
-    switch (a.kind) {
-        case Action::Kind::Ok:
-            d.press_ok();
-            break;
-        case Action::Kind::Click:
-            d.click_control(a.id);
-            break;
-        case Action::Kind::Close:
-            d.request_close();
-            break;
-        case Action::Kind::Tap:
-            d.tap_tray();
-            break;
-        case Action::Kind::DoubleTap:
-            d.double_tap_tray();
-            break;
-        case Action::Kind::Resume:
-            d.power_cycle();
-            break;
-        case Action::Kind::Foreign:
-            d.foreign_cccr(a.word);
-            d.settle();
-            break;
-        case Action::Kind::TurboOff:
-            d.foreign_turbo_off();
-            d.settle();
-            break;
-        case Action::Kind::MapFail:
-            d.fail_next_mappings(a.count);
-            break;
-    }
-}
-
 void Runner::publish() {
     // Every program thread is blocked now, so the snapshot (which reads the
     // program's state record) sees a quiet program.
     json view;
     view["speed"] = speed_;
     view["device"] = device_->snapshot();
-    view["clock"] = device_->inspect([](Device& d) {
+    view["clock"] = device_->locked([](Device& d) {
         json points = json::array();
         const auto& history = d.clocks().history();
         const std::size_t first = history.size() > kClockPoints ? history.size() - kClockPoints : 0;
         for (std::size_t i = first; i < history.size(); ++i) {
-            const ClockEvent& e = history[i];
-            points.push_back({{"t", e.t},
-                              {"mhz", std::round(e.core_mhz * 100) / 100},
-                              {"kind", to_string(e.kind)}});
+            points.push_back(view::clock_point(history[i]));
         }
         return points;
     });

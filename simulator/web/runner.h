@@ -24,28 +24,9 @@
 #include <thread>
 #include <vector>
 
-#include "simulator/device.h"
+#include "simulator/input.h"
 
 namespace sim::web {
-
-// An input from the page; validated before it is queued.
-struct Action {
-    enum class Kind {
-        Ok,
-        Click,  // a control of the dialog, by id
-        Close,
-        Tap,
-        DoubleTap,
-        Resume,
-        Foreign,  // another program's CCCR word
-        TurboOff,
-        MapFail,  // the next `count` mappings fail
-    };
-    Kind kind = Kind::Ok;
-    int id = 0;
-    std::uint32_t word = 0;
-    int count = 0;
-};
 
 class Runner {
   public:
@@ -65,7 +46,8 @@ class Runner {
     void stop();
     bool stopping() const;
 
-    void post(Action action);
+    // Queues an input from the page (already validated).
+    void post(Input input);
 
     struct View {
         std::shared_ptr<const std::string> json;
@@ -75,13 +57,12 @@ class Runner {
 
   private:
     void loop();
-    void apply(const Action& action);
     void publish();
     Millis virtual_now() const;
 
     DeviceOptions options_;
     double speed_;
-    std::unique_ptr<Device> device_;
+    std::unique_ptr<Driver> device_;
     std::thread thread_;
     std::chrono::steady_clock::time_point wall_start_;
 
@@ -89,7 +70,7 @@ class Runner {
     mutable std::condition_variable input_cv_;  // input queued, or stop
     mutable std::condition_variable view_cv_;   // the first view, or stop
     std::function<void()> on_publish_;
-    std::deque<Action> queue_;
+    std::deque<Input> queue_;
     bool stop_ = false;
     View view_;
 

@@ -60,51 +60,6 @@ bool is_media_type(std::string_view content_type, std::string_view type) {
     return beast::iequals(trim(content_type.substr(0, content_type.find(';'))), type);
 }
 
-// A non-negative integer of at most 32 bits, decimal or 0x-prefixed hex.
-std::optional<std::uint32_t> parse_word(const json& value) {
-    if (value.is_number_unsigned()) {
-        const auto n = value.get<std::uint64_t>();
-        return n <= 0xFFFFFFFFull ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(n))
-                                  : std::nullopt;
-    }
-    if (!value.is_string()) {
-        return std::nullopt;
-    }
-    std::string_view s = value.get_ref<const std::string&>();
-    int base = 10;
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-        base = 16;
-        s.remove_prefix(2);
-    }
-    std::uint64_t n = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), n, base);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || n > 0xFFFFFFFFull) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(n);
-}
-
-// An integer JSON number from `low` to `high`. A number beyond 64 bits
-// signed is refused, never wrapped.
-std::optional<int> small_integer(const json& value, int low, int high) {
-    std::int64_t n = 0;
-    if (value.is_number_unsigned()) {
-        const auto u = value.get<std::uint64_t>();
-        if (u > static_cast<std::uint64_t>(high)) {
-            return std::nullopt;
-        }
-        n = static_cast<std::int64_t>(u);
-    } else if (value.is_number_integer()) {
-        n = value.get<std::int64_t>();
-    } else {
-        return std::nullopt;
-    }
-    if (n < low || n > high) {
-        return std::nullopt;
-    }
-    return static_cast<int>(n);
-}
-
 // Every value of a header field (a browser sends each once; another client
 // could send several).
 std::vector<std::string_view> values(const Request& req, std::string_view name) {
@@ -614,12 +569,11 @@ std::optional<std::string> Http::icon_png(std::uint16_t id, int size) {
     if (auto cached = icons_.find(key); cached != icons_.end()) {
         return cached->second;
     }
-    std::string error;
-    auto image = find_icon_image(module_, id, size, size, error);
-    if (!image) {
+    auto image = find_icon_image(module_, id, size, size);
+    if (!image.ok()) {
         return std::nullopt;
     }
-    std::string png = encode_png(*image);
+    std::string png = encode_png(image.value());
     if (png.empty()) {
         return std::nullopt;
     }
@@ -677,14 +631,14 @@ Response Http::get(std::string_view path, std::string_view query) {
 }
 
 Response Http::act(const Request& req) {
-    auto parsed = Server::parse_action(req.body());
-    if (auto* error = std::get_if<std::string>(&parsed)) {
-        return json_error(http::status::bad_request, *error);
+    auto parsed = parse_input_json(req.body());
+    if (!parsed.ok()) {
+        return json_error(http::status::bad_request, parsed.error().message);
     }
     if (runner_.stopping()) {
         return json_error(http::status::service_unavailable, "the device is shutting down");
     }
-    runner_.post(std::get<Action>(parsed));
+    runner_.post(parsed.value());
     return answer(http::status::accepted, R"({"queued":true})", "application/json");
 }
 
@@ -714,55 +668,6 @@ void Server::run() {
 
 void Server::stop() {
     impl_->http.stop();
-}
-
-std::variant<Action, std::string> Server::parse_action(const std::string& body) {
-    const json request = json::parse(body, nullptr, false);
-    if (request.is_discarded() || !request.is_object()) {
-        return std::string("the body must be a JSON object");
-    }
-    if (!request.contains("action") || !request["action"].is_string()) {
-        return std::string("missing \"action\"");
-    }
-    const std::string name = request["action"];
-    static const std::map<std::string, Action::Kind> kKinds = {
-        {"ok", Action::Kind::Ok},
-        {"click", Action::Kind::Click},
-        {"close", Action::Kind::Close},
-        {"tap", Action::Kind::Tap},
-        {"doubletap", Action::Kind::DoubleTap},
-        {"resume", Action::Kind::Resume},
-        {"foreign", Action::Kind::Foreign},
-        {"turbo-off", Action::Kind::TurboOff},
-        {"map-fail", Action::Kind::MapFail}};
-    const auto kind = kKinds.find(name);
-    if (kind == kKinds.end()) {
-        return "unknown action \"" + name + "\"";
-    }
-    Action action;
-    action.kind = kind->second;
-    if (action.kind == Action::Kind::Click) {
-        const auto id =
-            request.contains("id") ? small_integer(request["id"], -32768, 65535) : std::nullopt;
-        if (!id) {
-            return std::string("\"click\" needs a control \"id\" from -32768 to 65535");
-        }
-        action.id = *id;
-    } else if (action.kind == Action::Kind::Foreign) {
-        const auto word = request.contains("cccr") ? parse_word(request["cccr"]) : std::nullopt;
-        if (!word) {
-            return std::string("\"cccr\" must be a 32-bit number, e.g. \"0x141\"");
-        }
-        action.word = *word;
-    } else if (action.kind == Action::Kind::MapFail) {
-        const auto count =
-            request.contains("count") ? small_integer(request["count"], 1, 1000) : std::nullopt;
-        if (!count) {
-            return std::string("\"count\" must be a number from 1 to 1000");
-        }
-        action.count = *count;
-    }
-    return action;
 }
 
 }  // namespace sim::web

@@ -52,9 +52,6 @@ class Server {
     // Ends run() at once; callable from any thread.
     void stop();
 
-    // Parses the body of an input request; the action, or why it is refused.
-    static std::variant<Action, std::string> parse_action(const std::string& body);
-
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

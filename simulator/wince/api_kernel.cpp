@@ -67,7 +67,7 @@ void SetLastError(DWORD error) {
 
 BOOL CloseHandle(HANDLE handle) {
     PlatformCall call("CloseHandle");
-    const BOOL ok = call.device().close_handle(handle) ? TRUE : FALSE;
+    const BOOL ok = call.device().handles().close(handle) ? TRUE : FALSE;
     SIM_LOG_CALL(call, {sim::hex(reinterpret_cast<std::uintptr_t>(handle))}, ok);
     return ok;
 }
@@ -96,22 +96,6 @@ LONG InterlockedIncrement(LPLONG addend) {
     return result;
 }
 
-LONG InterlockedDecrement(LPLONG addend) {
-    PlatformCall call("InterlockedDecrement");
-    LONG result = 0;
-    call.visible([&] { result = __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST); });
-    SIM_LOG_CALL(call, json::array(), result);
-    return result;
-}
-
-LONG InterlockedExchange(LPLONG target, LONG value) {
-    PlatformCall call("InterlockedExchange");
-    LONG previous = 0;
-    call.visible([&] { previous = __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST); });
-    SIM_LOG_CALL(call, {value}, previous);
-    return previous;
-}
-
 LONG InterlockedCompareExchange(LPLONG destination, LONG exchange, LONG comparand) {
     PlatformCall call("InterlockedCompareExchange");
     LONG expected = comparand;
@@ -124,38 +108,37 @@ LONG InterlockedCompareExchange(LPLONG destination, LONG exchange, LONG comparan
 }
 
 namespace {
-sim::Device::SectionState& section_of(PlatformCall& call, LPCRITICAL_SECTION section,
-                                      const char* what) {
-    sim::Device::SectionState* state =
-        section == nullptr ? nullptr : call.device().section(section->simulatorLock);
+sim::Section& section_of(PlatformCall& call, LPCRITICAL_SECTION section, const char* what) {
+    sim::Section* state =
+        section == nullptr ? nullptr : call.device().sections().find(section->simulatorLock);
     if (state == nullptr) {
         sim::program_fault(std::string(what) + " on a critical section never initialised");
     }
     return *state;
 }
-std::string section_name(const sim::Device::SectionState& s) {
+std::string section_name(const sim::Section& s) {
     return "cs#" + std::to_string(s.serial);
 }
 }  // namespace
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
     PlatformCall call("InitializeCriticalSection");
-    sim::Device::SectionState* state = call.device().create_section();
+    sim::Section* state = call.device().sections().create();
     section->simulatorLock = state;
     SIM_LOG_CALL(call, {section_name(*state)}, nullptr);
 }
 
 void DeleteCriticalSection(LPCRITICAL_SECTION section) {
     PlatformCall call("DeleteCriticalSection");
-    sim::Device::SectionState& state = section_of(call, section, "DeleteCriticalSection");
+    sim::Section& state = section_of(call, section, "DeleteCriticalSection");
     SIM_LOG_CALL(call, {section_name(state)}, nullptr);
-    call.device().delete_section(section->simulatorLock);
+    call.device().sections().remove(section->simulatorLock);
     section->simulatorLock = nullptr;
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
     PlatformCall call("EnterCriticalSection");
-    sim::Device::SectionState& state = section_of(call, section, "EnterCriticalSection");
+    sim::Section& state = section_of(call, section, "EnterCriticalSection");
     const sim::SimThread* self = sim::Kernel::current();
     SIM_LOG_CALL(call, {section_name(state)}, nullptr);
     if (state.owner == self) {
@@ -172,7 +155,7 @@ void EnterCriticalSection(LPCRITICAL_SECTION section) {
 
 void LeaveCriticalSection(LPCRITICAL_SECTION section) {
     PlatformCall call("LeaveCriticalSection");
-    sim::Device::SectionState& state = section_of(call, section, "LeaveCriticalSection");
+    sim::Section& state = section_of(call, section, "LeaveCriticalSection");
     if (state.owner != sim::Kernel::current()) {
         sim::program_fault("LeaveCriticalSection by a thread that does not own " +
                            section_name(state));

@@ -18,7 +18,9 @@ LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD prot
     if (address != nullptr || allocationType != MEM_RESERVE || protect != PAGE_NOACCESS) {
         error = "only fresh reservations with no access are supported";
     } else {
-        range = memory.reserve(size, error);
+        auto reserved = memory.reserve(size);
+        range = reserved.ok() ? reserved.value() : nullptr;
+        error = reserved.ok() ? "" : reserved.error().message;
     }
     SIM_LOG_CALL(
         call,
@@ -37,8 +39,9 @@ BOOL VirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect) {
         // With PAGE_PHYSICAL the source is the physical address divided by 256.
         const std::uint64_t physical =
             static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(source)) << 8;
-        error = memory.map_physical(destination, physical, size,
-                                    protect & ~(DWORD{PAGE_NOCACHE} | DWORD{PAGE_PHYSICAL}));
+        auto mapped = memory.map_physical(destination, physical, size,
+                                          protect & ~(DWORD{PAGE_NOCACHE} | DWORD{PAGE_PHYSICAL}));
+        error = mapped.ok() ? "" : mapped.error().message;
     }
     const BOOL ok = error.empty() ? TRUE : FALSE;
     SIM_LOG_CALL(call,

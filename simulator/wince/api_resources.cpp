@@ -42,29 +42,13 @@ HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
 HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
     PlatformCall call("LoadResource");
     const auto* entry = reinterpret_cast<const sim::ResourceEntry*>(resource);
-    bool known = false;
-    for (const auto& e : call.device().module().entries()) {
-        known = known || &e == entry;
-    }
+    const bool known = call.device().module().holds(entry);
     HGLOBAL data = our_module(module) && known && !entry->data.empty()
                        ? const_cast<std::uint8_t*>(entry->data.data())
                        : nullptr;
     SIM_LOG_CALL(call, {"module", resource == nullptr ? "NULL" : "resource"},
                  data != nullptr ? "data" : "NULL");
     return data;
-}
-
-DWORD SizeofResource(HMODULE module, HRSRC resource) {
-    PlatformCall call("SizeofResource");
-    const auto* entry = reinterpret_cast<const sim::ResourceEntry*>(resource);
-    DWORD size = 0;
-    for (const auto& e : call.device().module().entries()) {
-        if (&e == entry && our_module(module)) {
-            size = static_cast<DWORD>(e.data.size());
-        }
-    }
-    SIM_LOG_CALL(call, {"module", "resource"}, size);
-    return size;
 }
 
 namespace {
@@ -78,7 +62,12 @@ HICON load_icon(PlatformCall& call, HINSTANCE instance, LPCWSTR name, int cx, in
         error = "icons are named by number";
     } else {
         const auto id = static_cast<std::uint16_t>(reinterpret_cast<std::uintptr_t>(name));
-        icon = call.device().load_icon(id, cx, cy, error);
+        auto loaded = call.device().icons().load(call.device().module(), id, cx, cy);
+        if (loaded.ok()) {
+            icon = loaded.value();
+        } else {
+            error = loaded.error().message;
+        }
     }
     SIM_LOG_CALL(
         call, std::move(args),

@@ -21,15 +21,13 @@ VirtualMemory::~VirtualMemory() {
     }
 }
 
-void* VirtualMemory::reserve(std::uint32_t size, std::string& error) {
+Result<void*> VirtualMemory::reserve(std::uint32_t size) {
     if (fail_reservations_ > 0) {
         --fail_reservations_;
-        error = "reservation failed (failure point)";
-        return nullptr;
+        return Error{"reservation failed (failure point)"};
     }
     if (size == 0) {
-        error = "zero-size reservation";
-        return nullptr;
+        return Error{"zero-size reservation"};
     }
     const std::size_t bytes = round_to_pages(size);
     auto pooled = free_.find(bytes);
@@ -42,8 +40,7 @@ void* VirtualMemory::reserve(std::uint32_t size, std::string& error) {
     }
     void* p = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) {
-        error = "host address space exhausted";
-        return nullptr;
+        return Error{"host address space exhausted"};
     }
     ranges_[reinterpret_cast<std::uintptr_t>(p)] =
         Range{bytes, next_serial_++, std::nullopt, 0, {}};
@@ -75,35 +72,35 @@ const std::pair<const std::uintptr_t, VirtualMemory::Range>* VirtualMemory::rang
     return &*it;
 }
 
-std::string VirtualMemory::map_physical(void* dest, std::uint64_t physical, std::uint32_t size,
-                                        std::uint32_t access) {
+Result<void> VirtualMemory::map_physical(void* dest, std::uint64_t physical, std::uint32_t size,
+                                         std::uint32_t access) {
     if (fail_mappings_ > 0) {
         --fail_mappings_;
-        return "mapping failed (failure point)";
+        return Error{"mapping failed (failure point)"};
     }
     if (dest == nullptr) {
-        return "no destination range";
+        return Error{"no destination range"};
     }
     auto found = ranges_.find(reinterpret_cast<std::uintptr_t>(dest));
     if (found == ranges_.end()) {
-        return "destination is not the start of a reserved range";
+        return Error{"destination is not the start of a reserved range"};
     }
     Range& range = found->second;
     if (range.mapping) {
-        return "destination is already mapped";
+        return Error{"destination is already mapped"};
     }
     if (size == 0 || size > range.size) {
-        return "size does not fit the reserved range";
+        return Error{"size does not fit the reserved range"};
     }
     if (physical % kPageSize != 0) {
-        return "physical address is not page aligned";
+        return Error{"physical address is not page aligned"};
     }
     auto page = physical_.find(physical);
     if (page == physical_.end()) {
-        return "no device at this physical address";
+        return Error{"no device at this physical address"};
     }
     if (size > page->second.size) {
-        return "size runs past the device's memory";
+        return Error{"size runs past the device's memory"};
     }
     int prot = 0;
     if (access == 0x02) {
@@ -111,19 +108,19 @@ std::string VirtualMemory::map_physical(void* dest, std::uint64_t physical, std:
     } else if (access == 0x04) {
         prot = PROT_READ | PROT_WRITE;
     } else {
-        return "protection must be PAGE_READONLY or PAGE_READWRITE";
+        return Error{"protection must be PAGE_READONLY or PAGE_READWRITE"};
     }
     const std::size_t bytes = round_to_pages(size);
     const int fd = page->second.fd;
     if (range.backing.fd == fd && range.backing.bytes == bytes) {
         // The object is already there from an earlier use of this host range.
         if (mprotect(dest, bytes, prot) != 0) {
-            return "host mapping failed";
+            return Error{"host mapping failed"};
         }
     } else {
         void* p = mmap(dest, bytes, prot, MAP_SHARED | MAP_FIXED, fd, 0);
         if (p == MAP_FAILED) {
-            return "host mapping failed";
+            return Error{"host mapping failed"};
         }
         range.backing = Backing{fd, bytes};
     }

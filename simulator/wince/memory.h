@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "simulator/result.h"
+
 namespace sim {
 
 // A device page that can be mapped: its physical address and the shared
@@ -41,14 +43,13 @@ class VirtualMemory {
 
     void add_physical_page(PhysicalPage page) { physical_[page.base] = page; }
 
-    // A reserved, inaccessible range of at least `size` bytes, or nullptr.
-    void* reserve(std::uint32_t size, std::string& error);
+    // A reserved, inaccessible range of at least `size` bytes.
+    Result<void*> reserve(std::uint32_t size);
     // Maps `size` bytes of physical memory at `physical` over `dest` with
-    // `access` (PAGE_READONLY or PAGE_READWRITE). Empty string on success,
-    // else why it failed. A range maps once: mapping over a range already
-    // mapped fails, as on the device.
-    std::string map_physical(void* dest, std::uint64_t physical, std::uint32_t size,
-                             std::uint32_t access);
+    // `access` (PAGE_READONLY or PAGE_READWRITE). A range maps once: mapping
+    // over a range already mapped fails, as on the device.
+    Result<void> map_physical(void* dest, std::uint64_t physical, std::uint32_t size,
+                              std::uint32_t access);
     bool release(void* base);
     // Releases every range (the process's address space goes with it);
     // returns how many there were.

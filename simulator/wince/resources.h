@@ -11,8 +11,9 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <variant>
 #include <vector>
+
+#include "simulator/result.h"
 
 namespace sim {
 
@@ -35,18 +36,7 @@ struct ParseError {
 };
 
 template <class T>
-class Parsed {
-  public:
-    Parsed(T value) : result_(std::move(value)) {}
-    Parsed(ParseError error) : result_(std::move(error)) {}
-    bool ok() const { return std::holds_alternative<T>(result_); }
-    const T& value() const { return std::get<T>(result_); }
-    T& value() { return std::get<T>(result_); }
-    const ParseError& error() const { return std::get<ParseError>(result_); }
-
-  private:
-    std::variant<T, ParseError> result_;
-};
+using Parsed = Result<T, ParseError>;
 
 // --- .res files ------------------------------------------------------------
 namespace rt {

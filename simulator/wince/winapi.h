@@ -72,7 +72,6 @@ typedef void* HGLOBAL;
 
 HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type);
 HGLOBAL LoadResource(HMODULE module, HRSRC resource);
-DWORD SizeofResource(HMODULE module, HRSRC resource);
 #define FindResource FindResourceW
 
 #define IMAGE_ICON 1
@@ -147,8 +146,6 @@ void Sleep(DWORD milliseconds);
 DWORD GetTickCount(void);
 
 LONG InterlockedIncrement(LPLONG addend);
-LONG InterlockedDecrement(LPLONG addend);
-LONG InterlockedExchange(LPLONG target, LONG value);
 LONG InterlockedCompareExchange(LPLONG destination, LONG exchange, LONG comparand);
 
 typedef struct _CRITICAL_SECTION {

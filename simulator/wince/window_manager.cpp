@@ -57,7 +57,7 @@ const char* to_string(ControlKind kind) {
     return "other";
 }
 
-bool Window::enabled_on_screen() const {
+bool Window::shown() const {
     for (const Window* w = this; w != nullptr; w = w->parent) {
         if (!w->visible) {
             return false;

@@ -75,7 +75,7 @@ struct Window {
     bool done_button = false;  // an OK button in the navigation bar
 
     HWND hwnd() const { return reinterpret_cast<HWND>(handle); }
-    bool enabled_on_screen() const;
+    bool shown() const;
 };
 
 struct Message {

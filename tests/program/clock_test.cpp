@@ -8,10 +8,14 @@
 #include "clock/speed_table.h"
 #include "shell/notification.h"
 #include "simulator/hex.h"
+#include "tests/support/call_sequence.h"
 #include "tests/support/test_device.h"
 
 namespace {
 
+using corvane_test::input;
+
+using corvane_test::calls_match;
 using corvane_test::CorvaneDevice;
 using corvane_test::run_as_program;
 using sim::ClockEvent;
@@ -40,9 +44,9 @@ TEST(ClockAccess, AFailedReservationOrMappingTouchesNothingAndLeaksNothing) {
             written = WriteClockConfig(CLOCK_CCCR_498);
         }));
         if (fail_reservation) {
-            device->fail_next_reservations(2);
+            input(*device, "reserve-fail 2");
         } else {
-            device->fail_next_mappings(2);
+            input(*device, "map-fail 2");
         }
         device->start();
         EXPECT_EQ(read, 0xFFFFFFFFu);
@@ -91,22 +95,16 @@ TEST(ClockAccess, ReadsMapReadOnlyAndWritesReadWriteAtTheClocksManager) {
     device->start();
     EXPECT_EQ(read, 0x241u);
     EXPECT_EQ(mode, 3u);
-    const auto copies = device.calls("VirtualCopy");
-    ASSERT_EQ(copies.size(), 2u);
-    EXPECT_EQ(copies[0]["args"][1], "0x413000");  // 0x41300000 / 256
-    EXPECT_EQ(copies[0]["args"][2], 4);
-    EXPECT_EQ(copies[0]["args"][3], "0x604");  // write: read-write, uncached, physical
-    EXPECT_EQ(copies[1]["args"][3], "0x602");  // read: read-only, uncached, physical
-    // One reservation per access, released before the access returns.
-    const auto names = device.call_names();
-    int open = 0;
-    for (const auto& n : names) {
-        open += n == "VirtualAlloc" ? 1 : n == "VirtualFree" ? -1 : 0;
-        EXPECT_LE(open, 1);
-    }
-    EXPECT_EQ(open, 0);
-    EXPECT_EQ(device.calls("VirtualAlloc").at(0)["args"],
-              json({"NULL", 4, "0x2000", "0x1"}));  // MEM_RESERVE, PAGE_NOACCESS
+    // One reservation per access, released before the access returns; the
+    // write maps read-write, the read read-only (uncached, physical), at the
+    // clocks manager (0x41300000 / 256).
+    const json reserve = {"NULL", 4, "0x2000", "0x1"};  // MEM_RESERVE, PAGE_NOACCESS
+    EXPECT_TRUE(calls_match(device.events(), {{"VirtualAlloc", reserve},
+                                              {"VirtualCopy", {nullptr, "0x413000", 4, "0x604"}},
+                                              {"VirtualFree"},
+                                              {"VirtualAlloc", reserve},
+                                              {"VirtualCopy", {nullptr, "0x413000", 4, "0x602"}},
+                                              {"VirtualFree"}}));
 }
 
 TEST(ClockAccess, TheModeReadsTheWholeCclkcfgWord) {
@@ -119,9 +117,9 @@ TEST(ClockAccess, TheModeReadsTheWholeCclkcfgWord) {
         modes.push_back(ReadClockMode());
     }));
     device->start();
-    device->foreign_cccr(0x241);  // another program: TURBO and FCS set
+    input(*device, "foreign 0x241");  // another program: TURBO and FCS set
     device->wait(10);
-    device->foreign_turbo_off();
+    input(*device, "turbo-off");
     device->wait(10);
     EXPECT_EQ(modes, (std::vector<DWORD>{0, 3, 2}));
 }
@@ -184,9 +182,9 @@ TEST(SetCpuSpeed, TheBubbleRecordIsFilledFieldByField) {
               "<HTML><BODY><B><CENTER>Speed set to 498 MHz</CENTER></B></BODY></HTML>");
     // The bubble's icon is the program icon's 16 x 16 image.
     EXPECT_EQ(device.calls("LoadImageW").at(0)["args"], json({"instance", "#1", 1, 16, 16, 0}));
-    device->inspect([](sim::Device& d) {
+    device->locked([](sim::Device& d) {
         const sim::Bubble& b = d.shell().bubbles.at(0);
-        const sim::LoadedIcon* icon = d.icon(b.icon);
+        const sim::LoadedIcon* icon = d.icons().find(b.icon);
         ASSERT_NE(icon, nullptr);
         EXPECT_EQ(icon->resource, 1);
         EXPECT_EQ(icon->image.width, 16);
@@ -211,7 +209,7 @@ TEST(SetCpuSpeed, WithBubblesOffNothingIsPostedOrCounted) {
 TEST(SetCpuSpeed, AFailedWritePostsNoBubbleButKeepsTheTarget) {
     SpeedChange change;
     CorvaneDevice device(speed_program([&] { change = set_cpu_speed(0x2C1); }, true));
-    device->fail_next_mappings(1);
+    input(*device, "map-fail 1");
     device->start();
     EXPECT_EQ(change.result, -1);
     EXPECT_EQ(change.target, 0x2C1u);

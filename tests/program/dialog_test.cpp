@@ -7,6 +7,9 @@
 
 namespace {
 
+using corvane_test::input;
+using corvane_test::post;
+
 using corvane_test::CorvaneDevice;
 using sim::json;
 
@@ -71,9 +74,9 @@ TEST(CheckBoxes, EachClickMirrorsTheControlIntoTheStateRecord) {
     for (auto [id, field] : {std::pair{IDC_ALLOW_100, "allow100"},
                              std::pair{IDC_SHOW_NOTIFICATION, "showNotifications"}}) {
         const json before = device.app();
-        ASSERT_TRUE(device->click_control(id));
+        ASSERT_TRUE(input(*device, "click " + std::to_string(id)));
         EXPECT_EQ(device.app()[field], 1) << field;
-        ASSERT_TRUE(device->click_control(id));
+        ASSERT_TRUE(input(*device, "click " + std::to_string(id)));
         EXPECT_EQ(device.app(), before) << "two clicks leave " << field << " as it was";
     }
     // Each click asked the control for its state.
@@ -83,15 +86,15 @@ TEST(CheckBoxes, EachClickMirrorsTheControlIntoTheStateRecord) {
 TEST(Commands, UnknownCommandsAndMessagesChangeNothing) {
     CorvaneDevice device;
     device->start();
-    ASSERT_TRUE(device->click_control(IDC_ALLOW_100));
+    ASSERT_TRUE(input(*device, "allow100"));
     const json before = device.snapshot();
     for (WPARAM id : {0u, 3u, 999u, 1006u, 1011u, 0x10000u | (IDC_ALLOW_100 + 1)}) {
-        EXPECT_TRUE(device->post_to_program(WM_COMMAND, id, 0));
+        EXPECT_TRUE(post(*device, WM_COMMAND, id, 0));
     }
-    EXPECT_TRUE(device->post_to_program(WM_USER + 7, 1, 2));
-    EXPECT_TRUE(device->post_to_program(WM_LBUTTONDOWN, 0, 0));
+    EXPECT_TRUE(post(*device, WM_USER + 7, 1, 2));
+    EXPECT_TRUE(post(*device, WM_LBUTTONDOWN, 0, 0));
     // The tray's message while no icon exists, and for another icon id.
-    EXPECT_TRUE(device->post_to_program(WM_TRAY_CALLBACK, TRAY_ICON_ID + 1, WM_LBUTTONDOWN));
+    EXPECT_TRUE(post(*device, WM_TRAY_CALLBACK, TRAY_ICON_ID + 1, WM_LBUTTONDOWN));
     json after = device.snapshot();
     after["t"] = before["t"];
     EXPECT_EQ(after, before);
@@ -101,23 +104,23 @@ TEST(Commands, TheNotificationCodeOfACommandIsNotExamined) {
     CorvaneDevice device;
     device->start();
     // A command whose high word is not BN_CLICKED still reaches its handler.
-    device->post_to_program(WM_COMMAND, (5u << 16) | IDC_SHOW_NOTIFICATION, 0);
+    post(*device, WM_COMMAND, (5u << 16) | IDC_SHOW_NOTIFICATION, 0);
     EXPECT_EQ(device.app()["showNotifications"], 0);  // the box itself is still clear
-    device->post_to_program(WM_COMMAND, (5u << 16) | IDOK, 0);
+    post(*device, WM_COMMAND, (5u << 16) | IDOK, 0);
     EXPECT_FALSE(device.screen()["dialog"]["visible"]);
 }
 
 TEST(Close, ACloseRequestOnTheDialogEndsTheProgramWithTheClockUnchanged) {
     CorvaneDevice device;
     device->start();
-    ASSERT_TRUE(device->request_close());
+    ASSERT_TRUE(input(*device, "close"));
     EXPECT_EQ(device->program_state(), sim::ProgramState::Ended);
     EXPECT_EQ(device->exit_code(), 0);
     EXPECT_EQ(device.hardware()["cccr"], "0x121");
     EXPECT_TRUE(device.calls("VirtualAlloc").empty());
     // The ended program's window is gone; input finds nothing to touch.
-    EXPECT_FALSE(device->press_ok());
-    EXPECT_FALSE(device->request_close());
+    EXPECT_FALSE(input(*device, "ok"));
+    EXPECT_FALSE(input(*device, "close"));
 }
 
 }  // namespace

@@ -6,53 +6,46 @@
 #include "clock/speed_table.h"
 #include "resources/resource.h"
 #include "shell/tray.h"
+#include "tests/support/call_sequence.h"
 #include "tests/support/test_device.h"
 
 namespace {
 
+using corvane_test::input;
+
+using corvane_test::calls_match;
 using corvane_test::CorvaneDevice;
+using corvane_test::ExpectedCall;
 using corvane_test::run_as_program;
 using sim::json;
 
-// The tray calls as (message, icon, tip).
-std::vector<std::tuple<std::string, int, std::string>> tray_calls(CorvaneDevice& device) {
-    std::vector<std::tuple<std::string, int, std::string>> out;
-    for (const json& call : device.calls("Shell_NotifyIcon")) {
-        const json& record = call["args"][1];
-        out.emplace_back(call["args"][0], record["icon"].is_null() ? 0 : record["icon"].get<int>(),
-                         record["tip"]);
-    }
-    return out;
+// A tray call that succeeds: the message, the icon and the tip.
+ExpectedCall tray(const char* message, int icon, const char* tip) {
+    return {"Shell_NotifyIcon", {message, {{"icon", icon}, {"tip", tip}}}, 1};
 }
 
 TEST(Tray, EveryPathUsesItsIconAndTip) {
     CorvaneDevice device;
     device->start();
-    device->click_control(IDC_ALLOW_100);
-    device->press_ok();         // add at 400
-    device->tap_tray();         // to 498
-    device->tap_tray();         // to 100: "Turbo On"
-    device->double_tap_tray();  // first touch: to 400; then delete at 400
-    device->press_ok();         // add at 400
-    device->tap_tray();         // to 498
-    device->double_tap_tray();  // to 100, delete at 100: "Turbo Off"
-    device->press_ok();         // add at 100: "Turbo Off"
-    device->request_close();    // delete at 100 before ending
-    using T = std::tuple<std::string, int, std::string>;
-    EXPECT_EQ(tray_calls(device), (std::vector<T>{{"NIM_ADD", IDI_TRAY_400, "Turbo On"},
-                                                  {"NIM_MODIFY", IDI_TRAY_498, "Turbo On"},
-                                                  {"NIM_MODIFY", IDI_TRAY_100, "Turbo On"},
-                                                  {"NIM_MODIFY", IDI_TRAY_400, "Turbo On"},
-                                                  {"NIM_DELETE", IDI_TRAY_400, "Turbo On"},
-                                                  {"NIM_ADD", IDI_TRAY_400, "Turbo On"},
-                                                  {"NIM_MODIFY", IDI_TRAY_498, "Turbo On"},
-                                                  {"NIM_MODIFY", IDI_TRAY_100, "Turbo On"},
-                                                  {"NIM_DELETE", IDI_TRAY_100, "Turbo Off"},
-                                                  {"NIM_ADD", IDI_TRAY_100, "Turbo Off"},
-                                                  {"NIM_DELETE", IDI_TRAY_100, "Turbo Off"}}));
-    for (const json& call : device.calls("Shell_NotifyIcon")) {
-        EXPECT_EQ(call["ret"], 1) << call.dump();
-    }
+    input(*device, "allow100");
+    input(*device, "ok");         // add at 400
+    input(*device, "tap");        // to 498
+    input(*device, "tap");        // to 100: "Turbo On"
+    input(*device, "doubletap");  // first touch: to 400; then delete at 400
+    input(*device, "ok");         // add at 400
+    input(*device, "tap");        // to 498
+    input(*device, "doubletap");  // to 100, delete at 100: "Turbo Off"
+    input(*device, "ok");         // add at 100: "Turbo Off"
+    input(*device, "close");      // delete at 100 before ending
+    EXPECT_TRUE(calls_match(
+        device.events(),
+        {tray("NIM_ADD", IDI_TRAY_400, "Turbo On"), tray("NIM_MODIFY", IDI_TRAY_498, "Turbo On"),
+         tray("NIM_MODIFY", IDI_TRAY_100, "Turbo On"), tray("NIM_MODIFY", IDI_TRAY_400, "Turbo On"),
+         tray("NIM_DELETE", IDI_TRAY_400, "Turbo On"), tray("NIM_ADD", IDI_TRAY_400, "Turbo On"),
+         tray("NIM_MODIFY", IDI_TRAY_498, "Turbo On"), tray("NIM_MODIFY", IDI_TRAY_100, "Turbo On"),
+         tray("NIM_DELETE", IDI_TRAY_100, "Turbo Off"), tray("NIM_ADD", IDI_TRAY_100, "Turbo Off"),
+         tray("NIM_DELETE", IDI_TRAY_100, "Turbo Off")},
+        "ui"));
     EXPECT_TRUE(device.screen()["tray"].empty());
     EXPECT_EQ(device->exit_code(), 0);
 }
@@ -66,7 +59,7 @@ TEST(Tray, TheRecordCarriesTheDialogTheIdAndTheCallback) {
                          "including the terminator"));
     }));
     device->start();
-    device->inspect([&](sim::Device& d) {
+    device->locked([&](sim::Device& d) {
         ASSERT_EQ(d.shell().tray.size(), 1u);
         const sim::TrayIcon& icon = d.shell().tray[0];
         EXPECT_EQ(icon.owner, reinterpret_cast<HWND>(std::uintptr_t{0x1234}));
@@ -74,7 +67,7 @@ TEST(Tray, TheRecordCarriesTheDialogTheIdAndTheCallback) {
         EXPECT_EQ(icon.flags, 7u);  // message, icon, tip
         EXPECT_EQ(icon.callback_message, 3025u);
         EXPECT_EQ(icon.tip.size(), 63u);
-        EXPECT_EQ(d.icon(icon.icon)->resource, 109);
+        EXPECT_EQ(d.icons().find(icon.icon)->resource, 109);
     });
 }
 
@@ -149,10 +142,10 @@ TEST(ShellTray, RecordsOfTheWrongSizeAndMismatchedVerbsAreRefused) {
 TEST(ShellTray, TouchesArriveAsTheCallbackMessage) {
     CorvaneDevice device;
     device->start();
-    device->press_ok();
+    input(*device, "ok");
     device.clear_events();
-    device->tap_tray();
-    device->double_tap_tray();
+    input(*device, "tap");
+    input(*device, "doubletap");
     std::vector<json> lparams;
     for (const json& e : device.events()) {
         if (e.contains("dispatch") && e["dispatch"]["message"] == 3025) {
@@ -166,8 +159,8 @@ TEST(ShellTray, TouchesArriveAsTheCallbackMessage) {
 TEST(ShellBubbles, ABubbleIsOpenForItsDurationThenKeptCollapsedUntilRemoved) {
     CorvaneDevice device;
     device->start();
-    device->click_control(IDC_SHOW_NOTIFICATION);
-    device->press_ok();  // the monitor's first pass programs 400 MHz: a bubble
+    input(*device, "notify");
+    input(*device, "ok");  // the monitor's first pass programs 400 MHz: a bubble
     ASSERT_EQ(device.screen()["bubbles"].size(), 1u);
     EXPECT_TRUE(device.screen()["bubbles"][0]["open"]);
     device->wait(3999);
@@ -226,7 +219,7 @@ std::vector<std::vector<std::string>> monitor_passes(CorvaneDevice& device) {
 TEST(Monitor, ASteadyPassOnlyReadsTheClockAndSleeps) {
     CorvaneDevice device;
     device->start();
-    device->press_ok();
+    input(*device, "ok");
     device.clear_events();
     device->wait(6000 * 3);
     const std::vector<std::string> steady = {"EnterCriticalSection", "VirtualAlloc", "VirtualCopy",
@@ -242,10 +235,10 @@ TEST(Monitor, ASteadyPassOnlyReadsTheClockAndSleeps) {
 TEST(Monitor, AReprogrammingPassNeitherRetiresNorEnds) {
     CorvaneDevice device;
     device->start();
-    device->click_control(IDC_SHOW_NOTIFICATION);
-    device->press_ok();
-    device->double_tap_tray();  // dialog back, two bubbles pending (OK's pass, the first touch)
-    device->foreign_cccr(0x121);
+    input(*device, "notify");
+    input(*device, "ok");
+    input(*device, "doubletap");  // dialog back, two bubbles pending (OK's pass, the first touch)
+    input(*device, "foreign 0x121");
     device.clear_events();
     device->wait(6000);  // this pass reprograms
     EXPECT_TRUE(device.calls("SHNotificationRemove").empty());

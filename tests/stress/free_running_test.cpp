@@ -8,41 +8,43 @@
 #include "app/app_state.h"
 #include "clock/speed_table.h"
 #include "resources/resource.h"
-#include "simulator/corvane_image.h"
+#include "tests/support/test_device.h"
 
 namespace {
+
+using corvane_test::input;
 
 TEST(FreeRunning, ThousandsOfTapsAgainstARunningMonitor) {
     sim::Kernel::Options kernel;
     kernel.scheduling = sim::Scheduling::FreeRunning;
     kernel.free_running_speed = 20000;  // a 6 s monitor period is 0.3 ms of wall time
-    sim::Device device(sim::corvane_device_options(kernel));
+    sim::Driver device(sim::corvane_device_options(kernel));
     device.start();
-    device.click_control(IDC_ALLOW_100);
-    device.click_control(IDC_SHOW_NOTIFICATION);
+    input(device, "allow100");
+    input(device, "notify");
 
-    device.press_ok();
+    input(device, "ok");
     constexpr int kTaps = 3000;
     for (int i = 1; i <= kTaps; ++i) {
-        device.tap_tray();
+        input(device, "tap");
         if (i % 97 == 0) {
-            device.power_cycle();
+            input(device, "resume");
         }
         if (i % 101 == 0) {
-            device.foreign_cccr(0x141);
+            input(device, "foreign 0x141");
         }
         if (i % 500 == 0) {
             // Back to the dialog and straight into the tray again, while the
             // monitor is still running.
-            device.double_tap_tray();
-            device.press_ok();
+            input(device, "doubletap");
+            input(device, "ok");
         }
     }
     // Back in the tray, let the monitor settle the clock, then quit.
-    device.press_ok();
+    input(device, "ok");
     device.wait(2 * 6000);
-    device.double_tap_tray();
-    device.click_control(IDCANCEL);
+    input(device, "doubletap");
+    input(device, "quit");
     while (device.program_state() == sim::ProgramState::Running) {
         device.wait(100);
     }
@@ -52,7 +54,7 @@ TEST(FreeRunning, ThousandsOfTapsAgainstARunningMonitor) {
     // Every thread has ended; the state record is quiet now.
     EXPECT_EQ(AppState.targetClockConfig, CLOCK_CCCR_400);
     EXPECT_GE(AppState.pendingNotifications, 0);
-    device.inspect([](sim::Device& d) {
+    device.locked([](sim::Device& d) {
         EXPECT_EQ(d.clocks().cccr(), 0x241u);
         EXPECT_EQ(d.clocks().cclkcfg(), 3u);
         EXPECT_TRUE(d.shell().tray.empty());

@@ -16,7 +16,7 @@
 #include "app/app_state.h"
 #include "clock/speed_table.h"
 #include "resources/resource.h"
-#include "simulator/corvane_image.h"
+#include "tests/support/test_device.h"
 
 namespace {
 
@@ -53,9 +53,9 @@ struct World {
     double mhz = 0;
 };
 
-World observe(sim::Device& device) {
+World observe(sim::Driver& device) {
     const std::size_t monitors = device.program_threads();
-    return device.inspect([&](sim::Device& d) {
+    return device.locked([&](sim::Device& d) {
         World w;
         for (sim::Window* win : d.windows().top_level()) {
             w.dialog_visible = w.dialog_visible || win->visible;
@@ -67,7 +67,7 @@ World observe(sim::Device& device) {
         w.bubble_remove_calls = d.shell().bubble_remove_calls;
         w.tray_icons = d.shell().tray.size();
         if (!d.shell().tray.empty()) {
-            const sim::LoadedIcon* icon = d.icon(d.shell().tray[0].icon);
+            const sim::LoadedIcon* icon = d.icons().find(d.shell().tray[0].icon);
             w.tray_icon_resource = icon != nullptr ? icon->resource : -1;
         }
         w.monitors = monitors;
@@ -124,7 +124,7 @@ struct Outcome {
 Outcome run_seed(std::uint64_t seed) {
     sim::Kernel::Options kernel;
     kernel.seed = seed;
-    sim::Device device(sim::corvane_device_options(kernel));
+    sim::Driver device(sim::corvane_device_options(kernel));
     std::mt19937_64 rng(seed ^ 0x9E3779B97F4A7C15ULL);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<std::uint64_t>(n)); };
     Outcome out;
@@ -142,59 +142,47 @@ Outcome run_seed(std::uint64_t seed) {
             }
         }
         bool full_period_check = false;
+        const bool mapping_works = before.failing_mappings == 0 && before.failing_reservations == 0;
         const int action = pick(100);
-        if (action < 24) {
-            log << "tap ";
-            device.tap_tray();
-        } else if (action < 30) {
-            log << "doubletap ";
-            device.double_tap_tray();
-        } else if (action < 38) {
-            log << "ok ";
-            device.press_ok();
-        } else if (action < 43) {
-            log << "allow100 ";
-            device.click_control(IDC_ALLOW_100);
-        } else if (action < 48) {
-            log << "notify ";
-            device.click_control(IDC_SHOW_NOTIFICATION);
-        } else if (action < 72) {
-            const int ms = pick(4) == 0 ? 6000 + pick(7000) : pick(6500);
-            log << "wait" << ms << " ";
-            full_period_check =
-                ms >= 6000 && before.failing_mappings == 0 && before.failing_reservations == 0;
-            device.wait(ms);
-        } else if (action < 78) {
-            log << "resume ";
-            device.power_cycle();
-        } else if (action < 84) {
-            static const std::uint32_t kWords[] = {0x141, 0x121, 0x241, 0x2C1, 0x1A1, 0x3C1, 0};
-            const std::uint32_t word =
-                pick(5) == 0 ? static_cast<std::uint32_t>(rng()) : kWords[pick(7)];
-            log << "foreign" << std::hex << word << std::dec << " ";
-            device.foreign_cccr(word);
-        } else if (action < 90) {
-            log << "turbo-off ";
-            device.foreign_turbo_off();
-        } else if (action < 95) {
-            const int n = 1 + pick(4);
-            log << "map-fail" << n << " ";
-            device.fail_next_mappings(n);
-        } else if (action < 97) {
-            log << "reserve-fail1 ";
-            device.fail_next_reservations(1);
-        } else if (action < 98) {
-            log << "close ";
-            device.request_close();
-        } else if (action < 99) {
-            log << "quit ";
-            device.click_control(IDCANCEL);
-        } else {
-            log << "wait60000 ";
-            full_period_check = before.failing_mappings == 0 && before.failing_reservations == 0;
-            device.wait(60000);
-        }
-        device.settle();
+        // The input, by share of the steps, as a scenario line.
+        auto choose = [&]() -> std::string {
+            static const std::pair<int, const char*> kPlain[] = {
+                {24, "tap"}, {30, "doubletap"}, {38, "ok"}, {43, "allow100"}, {48, "notify"}};
+            for (const auto& [below, name] : kPlain) {
+                if (action < below) {
+                    return name;
+                }
+            }
+            if (action < 72) {
+                const int ms = pick(4) == 0 ? 6000 + pick(7000) : pick(6500);
+                full_period_check = ms >= 6000 && mapping_works;
+                return "wait " + std::to_string(ms) + "ms";
+            }
+            if (action < 84 && action >= 78) {
+                static const std::uint32_t kWords[] = {0x141, 0x121, 0x241, 0x2C1, 0x1A1, 0x3C1, 0};
+                const std::uint32_t word =
+                    pick(5) == 0 ? static_cast<std::uint32_t>(rng()) : kWords[pick(7)];
+                return "foreign " + std::to_string(word);
+            }
+            if (action >= 90 && action < 95) {
+                return "map-fail " + std::to_string(1 + pick(4));
+            }
+            static const std::pair<int, const char*> kRest[] = {{78, "resume"},
+                                                                {90, "turbo-off"},
+                                                                {97, "reserve-fail 1"},
+                                                                {98, "close"},
+                                                                {99, "quit"}};
+            for (const auto& [below, name] : kRest) {
+                if (action < below) {
+                    return name;
+                }
+            }
+            full_period_check = mapping_works;
+            return "wait 60s";
+        };
+        const std::string line = choose();
+        log << line << "; ";
+        corvane_test::input(device, line);
 
         const World after = observe(device);
         const sim::ProgramState state = device.program_state();

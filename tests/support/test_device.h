@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "simulator/corvane_image.h"
-#include "simulator/device.h"
+#include "simulator/driver.h"
+#include "simulator/input.h"
 
 namespace corvane_test {
 
@@ -22,7 +23,7 @@ class CorvaneDevice {
         : CorvaneDevice(sim::corvane_device_options(kernel)) {}
 
     explicit CorvaneDevice(sim::DeviceOptions options)
-        : device_(std::make_unique<sim::Device>(std::move(options))) {
+        : device_(std::make_unique<sim::Driver>(std::move(options))) {
         device_->trace().add_sink([this](const json& e) { events_.push_back(e); });
     }
 
@@ -31,8 +32,8 @@ class CorvaneDevice {
     CorvaneDevice(const CorvaneDevice&) = delete;
     CorvaneDevice& operator=(const CorvaneDevice&) = delete;
 
-    sim::Device& operator*() { return *device_; }
-    sim::Device* operator->() { return device_.get(); }
+    sim::Driver& operator*() { return *device_; }
+    sim::Driver* operator->() { return device_.get(); }
 
     const std::vector<json>& events() const { return events_; }
     void clear_events() { events_.clear(); }
@@ -63,16 +64,32 @@ class CorvaneDevice {
     json screen() { return device_->snapshot()["screen"]; }
 
     std::vector<sim::ClockEvent> clock_history() {
-        return device_->inspect([](sim::Device& d) {
+        return device_->locked([](sim::Device& d) {
             return std::vector<sim::ClockEvent>(d.clocks().history().begin(),
                                                 d.clocks().history().end());
         });
     }
 
   private:
-    std::unique_ptr<sim::Device> device_;
+    std::unique_ptr<sim::Driver> device_;
     std::vector<json> events_;
 };
+
+// Applies an input written as a scenario line ("tap", "foreign 0x141",
+// "click 1001"); false when what it touches is not on the device.
+inline bool input(sim::Driver& driver, std::string_view line) {
+    auto parsed = sim::parse_input_line(line, sim::corvane_program().names);
+    if (!parsed.ok()) {
+        sim::fatal("test input '" + std::string(line) + "': " + parsed.error().message);
+    }
+    return sim::apply(driver, parsed.value());
+}
+
+// Another program posts a message to the program's window.
+inline bool post(sim::Driver& driver, UINT message, WPARAM wparam, LPARAM lparam) {
+    return input(driver, "post " + std::to_string(message) + " " + std::to_string(wparam) + " " +
+                             std::to_string(lparam));
+}
 
 // Device options for running `body` as the program's entry instead of
 // WinMain: the program's code is called on the device's UI thread with a

@@ -3,12 +3,14 @@
 
 #include <cmath>
 
-#include "simulator/device.h"
 #include "simulator/hardware/hwapi.h"
 #include "simulator/hardware/pxa25x_clocks.h"
 #include "simulator/wince/winapi.h"
+#include "tests/support/test_device.h"
 
 namespace {
+
+using corvane_test::input;
 
 double rounded(double mhz) {
     return std::round(mhz * 100) / 100;
@@ -87,7 +89,7 @@ LPVOID const kCccrArg = reinterpret_cast<LPVOID>(std::uintptr_t{0x413000});
 
 TEST(Mappings, AMappedRegisterIsTheDeviceRegister) {
     ULONG seen = 0;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         LPVOID w = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
         LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
         ASSERT_TRUE(VirtualCopy(w, kCccrArg, 4, kWrite));
@@ -100,7 +102,7 @@ TEST(Mappings, AMappedRegisterIsTheDeviceRegister) {
     }));
     device.start();
     EXPECT_EQ(seen, 0x2C1u);
-    device.inspect([](sim::Device& d) {
+    device.locked([](sim::Device& d) {
         EXPECT_EQ(d.clocks().cccr(), 0x2C1u);
         EXPECT_EQ(d.clocks().applied_cccr(), 0x121u) << "no frequency change yet";
         EXPECT_EQ(d.memory().outstanding(), 0u);
@@ -109,7 +111,7 @@ TEST(Mappings, AMappedRegisterIsTheDeviceRegister) {
 
 TEST(Mappings, BadMappingsFail) {
     std::vector<BOOL> results;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         LPVOID range = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
         results.push_back(VirtualCopy(nullptr, kCccrArg, 4, kRead));        // no range
         results.push_back(VirtualCopy(range, kCccrArg, 4, PAGE_READONLY));  // not physical
@@ -127,7 +129,7 @@ TEST(Mappings, BadMappingsFail) {
 TEST(Mappings, ARangeMapsOnceAndKeepsItsFirstMapping) {
     std::vector<BOOL> results;
     ULONG seen = 0;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
         results.push_back(VirtualCopy(r, kCccrArg, 4, kRead));
         results.push_back(VirtualCopy(r, kCccrArg, 4, kWrite));  // already mapped
@@ -138,12 +140,12 @@ TEST(Mappings, ARangeMapsOnceAndKeepsItsFirstMapping) {
     device.start();
     EXPECT_EQ(results, (std::vector<BOOL>{TRUE, FALSE, FALSE, TRUE}));
     EXPECT_EQ(seen, 0x121u);
-    device.inspect([](sim::Device& d) { EXPECT_EQ(d.memory().outstanding(), 0u); });
+    device.locked([](sim::Device& d) { EXPECT_EQ(d.memory().outstanding(), 0u); });
 }
 
 TEST(Mappings, ReleasedRangesAreReusedWithTheAccessAskedForEachTime) {
     std::vector<ULONG> seen;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         // Read-write, then read-only, then read-write again: each reservation
         // may be the host range the previous one released.
         for (DWORD access : {kWrite, kRead, kWrite, kRead}) {
@@ -158,7 +160,7 @@ TEST(Mappings, ReleasedRangesAreReusedWithTheAccessAskedForEachTime) {
     }));
     device.start();
     EXPECT_EQ(seen, (std::vector<ULONG>{0x241, 0x241, 0x243, 0x243}));
-    device.inspect([](sim::Device& d) {
+    device.locked([](sim::Device& d) {
         EXPECT_EQ(d.memory().outstanding(), 0u);
         EXPECT_EQ(d.memory().reservations_made(), 4u);
         EXPECT_GE(d.memory().pooled(), 1u);
@@ -167,7 +169,7 @@ TEST(Mappings, ReleasedRangesAreReusedWithTheAccessAskedForEachTime) {
 
 TEST(Mappings, FailurePointsFailExactlyTheNextN) {
     std::vector<bool> reserved, mapped;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         for (int i = 0; i < 4; ++i) {
             LPVOID range = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
             reserved.push_back(range != nullptr);
@@ -177,8 +179,8 @@ TEST(Mappings, FailurePointsFailExactlyTheNextN) {
             }
         }
     }));
-    device.fail_next_reservations(1);
-    device.fail_next_mappings(2);
+    input(device, "reserve-fail 1");
+    input(device, "map-fail 2");
     device.start();
     EXPECT_EQ(reserved, (std::vector<bool>{false, true, true, true}));
     EXPECT_EQ(mapped, (std::vector<bool>{false, false, true}));
@@ -193,37 +195,36 @@ TEST(Mappings, FailurePointsFailExactlyTheNextN) {
 #endif
 #endif
 
+// Runs `body` as the program; the process must die of the fault.
+void expect_fault(std::function<void()> body) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            sim::Driver device(program(std::move(body)));
+            device.start();
+        },
+        "");
+}
+
 TEST(MappingsDeathTest, AStoreThroughAReadOnlyMappingFaults) {
 #ifdef SKIP_FAULT_TESTS
     GTEST_SKIP() << "not under ThreadSanitizer";
 #endif
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(
-        {
-            sim::Device device(program([] {
-                LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
-                VirtualCopy(r, kCccrArg, 4, kRead);
-                WRITE_REGISTER_ULONG(static_cast<PULONG>(r), 0x2C1);
-            }));
-            device.start();
-        },
-        "");
+    expect_fault([] {
+        LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+        VirtualCopy(r, kCccrArg, 4, kRead);
+        WRITE_REGISTER_ULONG(static_cast<PULONG>(r), 0x2C1);
+    });
 }
 
 TEST(MappingsDeathTest, ALoadFromAnUnmappedReservationFaults) {
 #ifdef SKIP_FAULT_TESTS
     GTEST_SKIP() << "not under ThreadSanitizer";
 #endif
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(
-        {
-            sim::Device device(program([] {
-                LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
-                READ_REGISTER_ULONG(static_cast<PULONG>(r));
-            }));
-            device.start();
-        },
-        "");
+    expect_fault([] {
+        LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
+        READ_REGISTER_ULONG(static_cast<PULONG>(r));
+    });
 }
 
 TEST(MappingsDeathTest, AStoreThroughAReusedRangeMappedReadOnlyFaults) {
@@ -233,7 +234,7 @@ TEST(MappingsDeathTest, AStoreThroughAReusedRangeMappedReadOnlyFaults) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {
-            sim::Device device(program([] {
+            sim::Driver device(program([] {
                 LPVOID w = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
                 VirtualCopy(w, kCccrArg, 4, kWrite);
                 VirtualFree(w, 0, MEM_RELEASE);
@@ -253,7 +254,7 @@ TEST(MappingsDeathTest, ALoadThroughAReleasedMappingFaults) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {
-            sim::Device device(program([] {
+            sim::Driver device(program([] {
                 LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
                 VirtualCopy(r, kCccrArg, 4, kRead);
                 VirtualFree(r, 0, MEM_RELEASE);

@@ -14,6 +14,7 @@
 #include "simulator/corvane_image.h"
 #include "simulator/device.h"
 #include "simulator/wince/winapi.h"
+#include "tests/support/test_device.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ HANDLE start_thread(std::function<void()>* body) {
 
 TEST(Scheduler, SleepWakesAtExactlyItsVirtualTime) {
     DWORD woke_at = 0;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         std::function<void()> sleeper = [&] {
             Sleep(6000);
             woke_at = GetTickCount();
@@ -59,7 +60,7 @@ TEST(Scheduler, SleepWakesAtExactlyItsVirtualTime) {
     EXPECT_EQ(woke_at, 0u);
     device.wait(1);
     EXPECT_EQ(woke_at, 6000u);
-    EXPECT_EQ(device.time(), 6000);
+    EXPECT_EQ(device.now(), 6000);
 }
 
 TEST(Scheduler, TheDriverActsOnlyWhenEveryThreadIsBlocked) {
@@ -67,7 +68,7 @@ TEST(Scheduler, TheDriverActsOnlyWhenEveryThreadIsBlocked) {
     std::vector<LONG> seen_by_driver;
     for (std::uint64_t seed : {0, 1, 2, 3}) {
         counter = 0;
-        sim::Device device(program(
+        sim::Driver device(program(
             [&] {
                 std::function<void()> worker = [&] {
                     for (int i = 0; i < 500; ++i) {
@@ -105,7 +106,7 @@ std::string interleaving(std::optional<std::uint64_t> seed) {
     sim::Kernel::Options k;
     k.seed = seed;
     LONG dummy = 0;
-    sim::Device device(program(
+    sim::Driver device(program(
         [&] {
             std::function<void()> a = [&] {
                 for (int i = 0; i < 20; ++i) {
@@ -150,7 +151,7 @@ TEST(Scheduler, TheSameSeedGivesTheSameInterleaving) {
 
 TEST(Scheduler, ProcessEndStopsEveryOtherThreadAtItsNextCall) {
     int ticks = 0;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         std::function<void()> ticker = [&] {
             for (;;) {
                 Sleep(1000);
@@ -179,7 +180,7 @@ TEST(Scheduler, AThreadEndedWithItsProcessRunsItsDestructors) {
     };
     int destroyed = 0;
     int woke = 0;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         std::function<void()> holder = [&] {
             Held held{&destroyed};
             Sleep(100000);
@@ -204,7 +205,7 @@ TEST(Scheduler, AThreadEndedWithItsProcessRunsItsDestructors) {
 // never on one of their own.
 TEST(Scheduler, ProgramThreadsRunOnTheDrivingHostThread) {
     std::vector<std::thread::id> ran_on;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         std::function<void()> worker = [&] {
             for (;;) {
                 ran_on.push_back(std::this_thread::get_id());
@@ -238,7 +239,7 @@ TEST(Scheduler, ProgramThreadsRunOnTheDrivingHostThread) {
 TEST(Scheduler, ExitThreadEndsOnlyTheCaller) {
     bool after_exit = false;
     int main_ran = 0;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         std::function<void()> quitter = [&] {
             ExitThread(3);
             after_exit = true;
@@ -263,7 +264,7 @@ int shared_sum(std::uint64_t seed, bool locked) {
     int shared = 0;
     LONG dummy = 0;
     CRITICAL_SECTION section{};
-    sim::Device device(program(
+    sim::Driver device(program(
         [&] {
             InitializeCriticalSection(&section);
             std::function<void()> adder = [&] {
@@ -304,7 +305,7 @@ TEST(Threads, CreateThreadFailsCleanlyWhenTold) {
     std::vector<bool> created;
     std::vector<DWORD> errors;
     int ran = 0;
-    sim::Device device(program([&] {
+    sim::Driver device(program([&] {
         std::function<void()> body = [&] { ++ran; };
         for (int i = 0; i < 3; ++i) {
             SetLastError(0);
@@ -318,13 +319,13 @@ TEST(Threads, CreateThreadFailsCleanlyWhenTold) {
         Sleep(10);
         return 0;
     }));
-    device.fail_next_thread_creations(2);
+    ASSERT_TRUE(corvane_test::input(device, "thread-fail 2"));
     device.start();
     EXPECT_EQ(created, (std::vector<bool>{false, false, true}));
     EXPECT_EQ(errors, (std::vector<DWORD>{ERROR_NOT_ENOUGH_MEMORY, ERROR_NOT_ENOUGH_MEMORY, 0}));
     EXPECT_EQ(ran, 1);
-    EXPECT_EQ(device.open_handles(), 0u);
-    EXPECT_EQ(device.inspect([](sim::Device& d) { return d.kernel().failing_thread_creations(); }),
+    EXPECT_EQ(device.locked([](sim::Device& d) { return d.handles().size(); }), 0u);
+    EXPECT_EQ(device.locked([](sim::Device& d) { return d.kernel().failing_thread_creations(); }),
               0);
 }
 
@@ -332,19 +333,19 @@ TEST(Threads, CreateThreadFailsCleanlyWhenTold) {
 // tray, no monitor runs, and the next time it goes to the tray the monitor
 // starts.
 TEST(Threads, CorvaneStartsNoMonitorWhenThreadCreationFailsAndRetriesOnTheNextHide) {
-    sim::Device device(sim::corvane_device_options());
+    sim::Driver device(sim::corvane_device_options());
     device.start();
-    device.fail_next_thread_creations(1);
-    ASSERT_TRUE(device.press_ok());
+    ASSERT_TRUE(corvane_test::input(device, "thread-fail 1"));
+    ASSERT_TRUE(corvane_test::input(device, "ok"));
     EXPECT_EQ(device.program_threads(), 0u);
     EXPECT_EQ(AppState.monitorRunning, 0);
-    EXPECT_EQ(device.inspect([](sim::Device& d) { return d.shell().tray.size(); }), 1u);
+    EXPECT_EQ(device.locked([](sim::Device& d) { return d.shell().tray.size(); }), 1u);
     // Taps still set the speed without a monitor.
-    EXPECT_TRUE(device.tap_tray());
+    EXPECT_TRUE(corvane_test::input(device, "tap"));
     EXPECT_EQ(device.program_state(), sim::ProgramState::Running);
 
-    ASSERT_TRUE(device.double_tap_tray());
-    ASSERT_TRUE(device.press_ok());
+    ASSERT_TRUE(corvane_test::input(device, "doubletap"));
+    ASSERT_TRUE(corvane_test::input(device, "ok"));
     EXPECT_EQ(device.program_threads(), 1u);
     EXPECT_EQ(AppState.monitorRunning, 1);
 }
@@ -369,7 +370,7 @@ TEST(Threads, FreeRunningThreadsThatEndGiveBackTheirStacks) {
     constexpr int kThreads = 64;
     auto run = [&] {
         LONG ended = 0;
-        sim::Device device(program(
+        sim::Driver device(program(
             [&] {
                 std::function<void()> body = [&] { InterlockedIncrement(&ended); };
                 for (LONG i = 1; i <= kThreads; ++i) {
@@ -405,7 +406,7 @@ TEST(Scheduler, FreeRunningThreadsRunInParallelAndStillExclude) {
     LONG total = 0;
     int shared = 0;
     CRITICAL_SECTION section{};
-    sim::Device device(program(
+    sim::Driver device(program(
         [&] {
             InitializeCriticalSection(&section);
             std::function<void()> adder = [&] {

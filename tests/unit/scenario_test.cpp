@@ -4,15 +4,16 @@
 
 #include <sstream>
 
+#include "simulator/corvane_image.h"
 #include "simulator/scenario.h"
 
 namespace {
 
 using sim::Command;
 
-std::variant<std::vector<Command>, sim::ScenarioError> parse(const std::string& text) {
+sim::Result<std::vector<Command>, sim::ScenarioError> parse(const std::string& text) {
     std::istringstream in(text);
-    return sim::parse_scenario(in, "s.scn");
+    return sim::parse_scenario(in, "s.scn", sim::corvane_program().names);
 }
 
 TEST(ScenarioLanguage, AValidScriptParsesToItsCommands) {
@@ -25,27 +26,37 @@ TEST(ScenarioLanguage, AValidScriptParsesToItsCommands) {
         "foreign 0x2C1\n"
         "foreign 321\n"
         "map-fail 3\n"
+        "allow100\n"
         "expect tray 110 \"Turbo On\"\n"
         "expect bubble \"say \\\"hi\\\" # not a comment\"\n"
         "expect mhz 497.66\n"
         "expect program ended 0\n"
-        "expect app targetClockConfig 0x241\n");
-    ASSERT_TRUE(std::holds_alternative<std::vector<Command>>(result));
-    const auto& c = std::get<std::vector<Command>>(result);
-    ASSERT_EQ(c.size(), 11u);
-    EXPECT_EQ(c[0].verb, Command::Verb::Ok);
+        "expect app targetClockConfig 0x241\n"
+        "state\n");
+    ASSERT_TRUE(result.ok()) << result.error().describe();
+    const auto& c = result.value();
+    ASSERT_EQ(c.size(), 13u);
     EXPECT_EQ(c[0].line, 3);
-    EXPECT_EQ(c[1].number, 6000);
-    EXPECT_EQ(c[2].number, 250);
-    EXPECT_EQ(c[3].number, 0x2C1);
-    EXPECT_EQ(c[4].number, 321);
-    EXPECT_EQ(c[5].number, 3);
-    EXPECT_EQ(c[6].expected_number, 110);
-    EXPECT_EQ(c[6].expected_text, "Turbo On");
-    EXPECT_EQ(c[7].expected_text, "say \"hi\" # not a comment");
-    EXPECT_DOUBLE_EQ(*c[8].expected_mhz, 497.66);
-    EXPECT_EQ(c[9].expected_number, 0);
-    EXPECT_EQ(c[10].expected_number, 0x241);
+    EXPECT_EQ(c[0].text, "ok   # trailing comment");
+    const char* inputs[] = {
+        "ok",         "wait 6000ms", "wait 250ms", "foreign 0x2C1", "foreign 0x141",
+        "map-fail 3", "click 1005"};
+    for (std::size_t i = 0; i < std::size(inputs); ++i) {
+        ASSERT_EQ(c[i].kind, Command::Kind::Input) << i;
+        EXPECT_EQ(sim::describe(c[i].input), inputs[i]);
+    }
+    const sim::json expected[] = {
+        {{"icon", 110}, {"tip", "Turbo On"}},
+        {{"text", "say \"hi\" # not a comment"}},
+        497.66,
+        {{"ended", 0}},
+        {{"field", "targetClockConfig"}, {"value", 0x241}},
+    };
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        ASSERT_EQ(c[7 + i].kind, Command::Kind::Expect) << i;
+        EXPECT_EQ(c[7 + i].expectation.expected, expected[i]) << i;
+    }
+    EXPECT_EQ(c[12].kind, Command::Kind::State);
 }
 
 TEST(ScenarioLanguage, EveryKindOfBadLineIsRefusedWithItsLineNumber) {
@@ -81,8 +92,8 @@ TEST(ScenarioLanguage, EveryKindOfBadLineIsRefusedWithItsLineNumber) {
     };
     for (const char* line : bad) {
         auto result = parse("ok\ntap\n" + std::string(line) + "\nquit\n");
-        ASSERT_TRUE(std::holds_alternative<sim::ScenarioError>(result)) << line;
-        const auto& error = std::get<sim::ScenarioError>(result);
+        ASSERT_FALSE(result.ok()) << line;
+        const auto& error = result.error();
         EXPECT_EQ(error.line, 3) << line;
         EXPECT_FALSE(error.message.empty()) << line;
         EXPECT_EQ(error.describe().rfind("s.scn:3: ", 0), 0u) << error.describe();

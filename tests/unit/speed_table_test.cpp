@@ -6,7 +6,6 @@
 #include <string>
 
 #include "clock/speed_table.h"
-#include "resources/resource.h"
 
 namespace {
 
@@ -61,18 +60,6 @@ TEST(SpeedTable, TurboRestoreWordOnlyForTheTurboSettings) {
     EXPECT_EQ(TurboRestoreWord(SPEED_MODE_498), 0x2C1u);
     for (LONG mode : {SPEED_MODE_100, 3, -1, 1000}) {
         EXPECT_EQ(TurboRestoreWord(mode), CLOCK_CCCR_NONE) << mode;
-    }
-}
-
-TEST(SpeedTable, SettingsPairWordsIconsAndLabels) {
-    const UINT icons[] = {IDI_TRAY_100, IDI_TRAY_400, IDI_TRAY_498};
-    const DWORD words[] = {0x121, 0x241, 0x2C1};
-    const char16_t* labels[] = {u"100 MHz", u"400 MHz", u"498 MHz"};
-    for (int mode = 0; mode < SPEED_MODE_COUNT; ++mode) {
-        EXPECT_EQ(SPEED_SETTINGS[mode].cccrWord, words[mode]);
-        EXPECT_EQ(SPEED_SETTINGS[mode].trayIconId, icons[mode]);
-        EXPECT_EQ(text(SPEED_SETTINGS[mode].label), labels[mode]);
-        EXPECT_EQ(BubbleTextFor(words[mode]), SPEED_SETTINGS[mode].bubbleText);
     }
 }
 

@@ -1,0 +1,35 @@
+// The expectations a scenario checks ("expect mhz 497.66"). Each kind is
+// declared once, in the table in expect.cpp: its word, how its argument is
+// read, and how it is checked against a snapshot of the device.
+#ifndef CORVANE_SIMULATOR_EXPECT_H
+#define CORVANE_SIMULATOR_EXPECT_H
+
+#include <string>
+#include <vector>
+
+#include "simulator/device.h"
+#include "simulator/result.h"
+
+namespace sim {
+
+struct ExpectKind;  // a row of the expectation table
+
+struct Expectation {
+    const ExpectKind* kind = nullptr;
+    json expected;  // the argument as read
+};
+
+// The words of an expect line, "expect" first.
+Result<Expectation> parse_expectation(const std::vector<std::string>& words,
+                                      const ProgramNames& names);
+
+struct Checked {
+    bool ok = false;
+    json actual;  // what the device shows, for the report
+};
+// Checks the expectation against a snapshot of the device (view::snapshot).
+Checked check(const Expectation& expectation, const json& snapshot);
+
+}  // namespace sim
+
+#endif

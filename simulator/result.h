@@ -1,0 +1,53 @@
+// How the simulator fails. A recoverable error is a Result: the value, or
+// an error that says what went wrong (and, for the parsers, where). A fault
+// the simulator cannot go on from (a build fault, a program fault the device
+// would not survive) is fatal(): it says so on stderr and stops the process.
+#ifndef CORVANE_SIMULATOR_RESULT_H
+#define CORVANE_SIMULATOR_RESULT_H
+
+#include <string>
+#include <utility>
+#include <variant>
+
+namespace sim {
+
+// What went wrong, in words.
+struct Error {
+    std::string message;
+    const std::string& describe() const { return message; }
+};
+
+template <class T, class E = Error>
+class [[nodiscard]] Result {
+  public:
+    Result(T value) : result_(std::in_place_index<0>, std::move(value)) {}
+    Result(E error) : result_(std::in_place_index<1>, std::move(error)) {}
+    bool ok() const { return result_.index() == 0; }
+    const T& value() const { return std::get<0>(result_); }
+    T& value() { return std::get<0>(result_); }
+    const E& error() const { return std::get<1>(result_); }
+
+  private:
+    std::variant<T, E> result_;
+};
+
+// Success with nothing to return, or an error.
+template <class E>
+class [[nodiscard]] Result<void, E> {
+  public:
+    Result() = default;
+    Result(E error) : error_(std::move(error)), ok_(false) {}
+    bool ok() const { return ok_; }
+    const E& error() const { return error_; }
+
+  private:
+    E error_{};
+    bool ok_ = true;
+};
+
+// Reports a fault the simulator cannot go on from and stops.
+[[noreturn]] void fatal(const std::string& what);
+
+}  // namespace sim
+
+#endif

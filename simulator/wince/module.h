@@ -1,0 +1,56 @@
+// The program's module: its compiled resources, read-only once loaded, and
+// the icons loaded from them.
+#ifndef CORVANE_SIMULATOR_WINCE_MODULE_H
+#define CORVANE_SIMULATOR_WINCE_MODULE_H
+
+#include <cstdint>
+#include <map>
+#include <tuple>
+#include <vector>
+
+#include "simulator/result.h"
+#include "simulator/wince/resources.h"
+#include "simulator/wince/winapi.h"
+
+namespace sim {
+
+class Module {
+  public:
+    explicit Module(std::vector<ResourceEntry> entries) : entries_(std::move(entries)) {}
+    static HINSTANCE instance() { return reinterpret_cast<HINSTANCE>(std::uintptr_t{0x10000}); }
+    const ResourceEntry* find(const ResId& type, const ResId& name) const;
+    // The resource whose data begins at `data` (what LoadResource returned).
+    const ResourceEntry* entry_at(const void* data) const;
+    // Whether `entry` is one of this module's resources.
+    bool holds(const ResourceEntry* entry) const;
+    const std::vector<ResourceEntry>& entries() const { return entries_; }
+
+  private:
+    std::vector<ResourceEntry> entries_;
+};
+
+// The image of icon `resource` nearest the size asked for (the larger on a
+// tie), as LoadIcon and LoadImage choose it.
+Result<IconImage> find_icon_image(const Module& module, std::uint16_t resource, int width,
+                                  int height);
+
+struct LoadedIcon {
+    std::uint16_t resource = 0;  // the icon group's id
+    IconImage image;
+};
+
+// Icons, loaded once per (resource, size) and shared, like LR_SHARED.
+class IconTable {
+  public:
+    Result<HICON> load(const Module& module, std::uint16_t resource, int width, int height);
+    const LoadedIcon* find(HICON handle) const;
+
+  private:
+    std::map<std::uintptr_t, LoadedIcon> icons_;
+    std::map<std::tuple<std::uint16_t, int, int>, std::uintptr_t> cache_;
+    std::uintptr_t next_ = 0x20000;
+};
+
+}  // namespace sim
+
+#endif
