@@ -4,7 +4,7 @@
 # Both install what is missing first (scripts/install-deps.sh).
 
 SHELL := /bin/bash
-.PHONY: run screenshots test build bench deps deps-build test-dev test-asan test-tsan format clean
+.PHONY: run screenshots test build bench mutate deps deps-build test-dev test-asan test-tsan format clean
 
 deps:
 	scripts/install-deps.sh
@@ -46,6 +46,11 @@ test-tsan:
 bench: build
 	./build/dev/bench/corvane_tray_day_bench
 	bench/code_size.sh
+
+# Mutation testing (not part of make test): each fault of
+# tests/mutation/faults.txt in turn, in a scratch copy, against the fast tests.
+mutate: build
+	./build/dev/mutate --faults tests/mutation/faults.txt --source . --work build/mutate
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
