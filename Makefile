@@ -4,7 +4,7 @@
 # Both install what is missing first (scripts/install-deps.sh).
 
 SHELL := /bin/bash
-.PHONY: run screenshots test build bench bench-arm deps deps-build test-dev test-asan test-tsan test-arm format clean
+.PHONY: run screenshots test build bench bench-arm mutate deps deps-build test-dev test-asan test-tsan test-arm format clean
 
 deps:
 	scripts/install-deps.sh
@@ -61,6 +61,11 @@ bench-arm: build
 	cmake --preset arm
 	cmake --build --preset arm --target corvane_tray_day_bench
 	bench/arm_vs_dev.sh build/dev build/arm
+
+# Mutation testing (not part of make test): each fault of
+# tests/mutation/faults.txt in turn, in a scratch copy, against the fast tests.
+mutate: build
+	./build/dev/mutate --faults tests/mutation/faults.txt --source . --work build/mutate
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
