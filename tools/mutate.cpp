@@ -201,11 +201,6 @@ int run(const std::string& command, const fs::path& log) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-std::size_t count_matches(const std::string& text, const std::regex& pattern) {
-    return static_cast<std::size_t>(std::distance(
-        std::sregex_iterator(text.begin(), text.end(), pattern), std::sregex_iterator()));
-}
-
 // The tests ctest lists after "The following tests FAILED:".
 std::vector<std::string> failed_tests(const std::string& output) {
     std::vector<std::string> names;
@@ -356,7 +351,7 @@ int main(int argc, char** argv) {
         fail("the unchanged tree fails its tests; see " + log.string());
     }
 
-    const std::regex seed_failure(R"(seed \d+ failed)");
+    const std::regex seed_failure(R"((\d+) of \d+ seeds failed)");
     std::vector<Outcome> outcomes;
     for (const Fault& f : faults) {
         Outcome out;
@@ -378,7 +373,10 @@ int main(int argc, char** argv) {
             const int status = run(test, log);
             const std::string output = read_file(log);
             out.failed = failed_tests(output);
-            out.failing_seeds = count_matches(output, seed_failure);
+            std::smatch m;
+            if (std::regex_search(output, m, seed_failure)) {
+                out.failing_seeds = std::stoul(m[1]);
+            }
             out.status = status == 0 ? "MISSED" : "caught";
         }
         write_file(file, original);

@@ -76,7 +76,7 @@ void DeterministicScheduler::make_ready(SimThread& t) {
     ready_.push_back(&t);
 }
 
-bool DeterministicScheduler::coin() {
+bool DeterministicScheduler::yields_at_random() {
     return rng_ && ((*rng_)() % 4) == 0;
 }
 
@@ -119,7 +119,7 @@ void DeterministicScheduler::preemption_point(Lock& lock) {
     if (self->killed_) {
         throw ThreadKilled{};
     }
-    if (!ready_.empty() && coin()) {
+    if (!ready_.empty() && yields_at_random()) {
         self->state_ = SimThread::State::Ready;
         ready_.push_back(self);
         yield_to_driver(lock, *self);

@@ -45,7 +45,9 @@ class DeterministicScheduler final : public Scheduler {
     // While the driver advances time and nothing is ready, moves time to
     // the next deadline within its target.
     void step_for_driver();
-    bool coin();
+    // With a seed, whether a thread gives way to another at a platform call
+    // (one time in four); never without one.
+    bool yields_at_random();
 
     std::optional<std::mt19937_64> rng_;
     Millis now_ = 0;

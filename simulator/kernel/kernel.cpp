@@ -85,11 +85,6 @@ std::vector<const SimThread*> Scheduler::threads() const {
     return out;
 }
 
-std::size_t Scheduler::live_threads() const {
-    return static_cast<std::size_t>(std::count_if(threads_.begin(), threads_.end(),
-                                                  [](const auto& t) { return !t->finished(); }));
-}
-
 void Scheduler::notify(const void* channel) {
     for (auto& t : threads_) {
         if (t->state_ == SimThread::State::Blocked && t->channel_ == channel) {

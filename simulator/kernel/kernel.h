@@ -121,7 +121,6 @@ class Scheduler {
     void kill_all_except(const SimThread* survivor);
     // The threads that have not ended yet, in the order of their creation.
     std::vector<const SimThread*> threads() const;
-    std::size_t live_threads() const;
 
     // --- Inside a platform call (lock held, on a program thread) ---------
     // Where another thread may take over; throws ThreadKilled for a killed
@@ -201,7 +200,6 @@ class Kernel {
     std::uint32_t next_thread_id() const { return s_->next_thread_id(); }
     void kill_all_except(const SimThread* survivor) { s_->kill_all_except(survivor); }
     std::vector<const SimThread*> threads() const { return s_->threads(); }
-    std::size_t live_threads() const { return s_->live_threads(); }
     void preemption_point(Lock& lock) { s_->preemption_point(lock); }
     void block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
         s_->block(lock, channel, wake_at);

@@ -116,6 +116,23 @@ std::string broken_invariant(const World& w, sim::ProgramState state) {
     return why.str();
 }
 
+// What must hold once the program has ended, by the input that ended it:
+// no monitor is left, and Quit leaves the processor at 400 MHz in turbo mode
+// (when the clock could be mapped), whatever a monitor was doing meanwhile.
+std::string broken_after_end(const World& w, const std::string& input, const World& before) {
+    std::ostringstream why;
+    if (w.monitors != 0) {
+        why << w.monitors << " monitors after the program ended";
+    } else if (input == "quit" && before.failing_mappings == 0 &&
+               before.failing_reservations == 0 &&
+               (w.cccr != SPEED_SETTINGS[SPEED_MODE_400].cccrWord ||
+                std::fabs(w.mhz - setting_mhz(SPEED_MODE_400)) > 0.01)) {
+        why << "after Quit the clock is " << std::hex << w.cccr << std::dec << " at " << w.mhz
+            << " MHz";
+    }
+    return why.str();
+}
+
 struct Outcome {
     std::string failure;  // empty when every invariant held
     std::string log;      // the events, for replay
@@ -169,8 +186,8 @@ Outcome run_seed(std::uint64_t seed) {
             }
             static const std::pair<int, const char*> kRest[] = {{78, "resume"},
                                                                 {90, "turbo-off"},
-                                                                {97, "reserve-fail 1"},
-                                                                {98, "close"},
+                                                                {96, "reserve-fail 1"},
+                                                                {97, "close"},
                                                                 {99, "quit"}};
             for (const auto& [below, name] : kRest) {
                 if (action < below) {
@@ -180,7 +197,27 @@ Outcome run_seed(std::uint64_t seed) {
             full_period_check = mapping_works;
             return "wait 60s";
         };
-        const std::string line = choose();
+        // While a monitor is still running beside the dialog (after a double
+        // tap), Quit comes often, so that it races the monitor's last passes;
+        // a power cycle just before the double tap makes that pass reprogram
+        // the clock.
+        std::string line;
+        if (before.dialog_visible && before.monitors > 0 && pick(10) < 3) {
+            line = "quit";
+        } else if (!before.dialog_visible && before.monitors > 0 && pick(20) == 0) {
+            log << "resume; ";
+            corvane_test::input(device, "resume");
+            line = "doubletap";
+        } else {
+            line = choose();
+        }
+        if (line == "quit" && pick(2) == 0) {
+            // Quit exactly when a monitor wakes: the two race for the clock.
+            if (auto due = device.next_deadline()) {
+                device.advance_to(*due, false);
+                log << "@" << *due << " ";
+            }
+        }
         log << line << "; ";
         corvane_test::input(device, line);
 
@@ -198,6 +235,9 @@ Outcome run_seed(std::uint64_t seed) {
                   << " at " << after.mhz << " MHz, mode " << after.mode;
                 why = s.str();
             }
+        }
+        if (why.empty() && state != sim::ProgramState::Running) {
+            why = broken_after_end(after, line, before);
         }
         if (!why.empty()) {
             out.failure = "step " + std::to_string(step) + ": " + why;
@@ -220,16 +260,20 @@ TEST(RandomEvents, InvariantsHoldForEverySeed) {
     } else if (const char* n = std::getenv("CORVANE_RANDOM_SEEDS")) {
         count = std::strtoull(n, nullptr, 10);
     }
+    // Every seed runs, so that the count says how easily a fault shows; the
+    // first few failures are printed whole.
+    constexpr int kShown = 3;
+    std::uint64_t failed = 0;
     for (std::uint64_t seed = first; seed < first + count; ++seed) {
         const Outcome outcome = run_seed(seed);
-        if (!outcome.failure.empty()) {
+        if (!outcome.failure.empty() && ++failed <= kShown) {
             ADD_FAILURE() << "seed " << seed << " failed at " << outcome.failure
                           << "\n  events: " << outcome.log
                           << "\n  replay: CORVANE_RANDOM_SEED=" << seed
                           << " build/dev/tests/corvane_random_tests";
-            return;
         }
     }
+    EXPECT_EQ(failed, 0u) << failed << " of " << count << " seeds failed";
 }
 
 }  // namespace
