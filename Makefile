@@ -4,7 +4,7 @@
 # Both install what is missing first (scripts/install-deps.sh).
 
 SHELL := /bin/bash
-.PHONY: run screenshots test build bench bench-arm mutate deps deps-build test-dev test-asan test-tsan test-arm format clean
+.PHONY: run screenshots test build bench bench-arm mutate deps deps-build test-dev test-asan test-tsan test-arm test-gcc format clean
 
 deps:
 	scripts/install-deps.sh
@@ -24,7 +24,7 @@ run: build
 screenshots: build deps
 	node tests/browser/screenshots.mjs docs/screenshots
 
-test: deps test-dev test-asan test-tsan test-arm
+test: deps test-dev test-asan test-tsan test-arm test-gcc
 
 test-dev:
 	cmake --preset dev
@@ -47,6 +47,13 @@ test-arm:
 	cmake --preset arm
 	cmake --build --preset arm
 	ctest --preset arm
+
+# The machine's GCC, optimised (-O3, where its flow-based warnings such as
+# -Wrestrict fire), warnings as errors: built, not run; the dev lane's tests
+# already run the same code built by clang.
+test-gcc:
+	cmake --preset gcc
+	cmake --build --preset gcc
 
 # Benchmarks (not tests): a simulated day in the tray; the program's code
 # size for the device.

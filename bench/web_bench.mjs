@@ -20,6 +20,9 @@
 //           and the server's peak memory
 //   startup 20 starts, each asked for /api/state the moment it prints its
 //           address: how many answers lack the device's view
+//   touch   50 stylus taps on the tray icon (touch, then lift), 600 ms apart
+//           (past the double-tap time), at --speed 1: from the touch sent to
+//           the event stream showing the new icon, median and 95th percentile
 import { spawn } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import http from 'node:http';
@@ -33,7 +36,7 @@ if (simAt >= 0) {
   sim = args[simAt + 1];
   args.splice(simAt, 2);
 }
-const probes = args.length ? args : ['slow', 'burst', 'speed', 'stall', 'body', 'startup'];
+const probes = args.length ? args : ['slow', 'burst', 'speed', 'stall', 'body', 'startup', 'touch'];
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
 function start(speed = 1) {
@@ -205,6 +208,42 @@ async function speed() {
   await stop(s);
 }
 
+async function touch() {
+  const s = await start(1);
+  let icon = null;
+  let waiting = null;  // {from, resolve}: the icon a tap must change
+  const { req } = await stream(s.port, (view) => {
+    const tray = view.device.screen.tray;
+    icon = tray.length ? tray[0].icon : null;
+    if (waiting && icon !== null && icon !== waiting.from) {
+      waiting.resolve(Date.now());
+      waiting = null;
+    }
+  });
+  await post(s.port, '{"action":"ok"}');
+  for (let i = 0; i < 400 && icon === null; i++) await sleep(25);
+  const times = [];
+  for (let i = 0; i < 50; i++) {
+    const shown = new Promise((resolve) => { waiting = { from: icon, resolve }; });
+    const sent = Date.now();
+    await post(s.port, '{"action":"touch"}');
+    await post(s.port, '{"action":"lift"}');
+    const at = await Promise.race([shown, sleep(5000).then(() => 0)]);
+    if (!at) {
+      console.log(JSON.stringify({ probe: 'touch', error: `tap ${i}: no new icon within 5 s` }));
+      break;
+    }
+    times.push(at - sent);
+    await sleep(600);
+  }
+  req.destroy();
+  times.sort((a, b) => a - b);
+  const pick = (q) => times[Math.min(times.length - 1, Math.ceil(q * times.length) - 1)];
+  console.log(JSON.stringify({ probe: 'touch', taps: times.length, median_ms: pick(0.5), p95_ms: pick(0.95),
+                               max_ms: times.at(-1) }));
+  await stop(s);
+}
+
 async function stall() {
   const s = await start(1);
   const stalled = [];
@@ -297,7 +336,7 @@ async function startup() {
   console.log(JSON.stringify({ probe: 'startup', starts: 20, incomplete }));
 }
 
-const all = { slow, burst, speed, stall, body, startup };
+const all = { slow, burst, speed, stall, body, startup, touch };
 for (const probe of probes) {
   if (!all[probe]) {
     console.error(`unknown probe ${probe}; the probes: ${Object.keys(all).join(' ')}`);

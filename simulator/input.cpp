@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "simulator/hex.h"
+#include "simulator/shell/stylus.h"
 #include "simulator/text.h"
 #include "simulator/view.h"
 
@@ -15,6 +16,7 @@ enum class Arg {
     None,
     Control,   // a control id: "click 1001", {"id": 1001}
     Duration,  // "wait 6s"
+    Interval,  // the double-tap time: "doubletap-time 500ms", 1 ms to 5 s
     Word,      // a CCCR word: "foreign 0x141", {"cccr": "0x141"}
     Count,     // "map-fail 3", {"count": 3}
     Message,   // a message with wParam and lParam: "post 0x8001 0 0"
@@ -79,14 +81,34 @@ bool touch_tray(Device& d, const char* input, std::initializer_list<LPARAM> touc
     return true;
 }
 
+// The shorthands: a tap and a double tap as they say, whatever touched the
+// icon before; the next stylus touch is a first one.
 bool tap(Device& d, const Input&) {
+    stylus_forget(d.shell().stylus);
     return touch_tray(d, "tap", {WM_LBUTTONDOWN, WM_LBUTTONUP});
 }
 
 bool double_tap(Device& d, const Input&) {
+    stylus_forget(d.shell().stylus);
     // The shell reports the first touch of a double tap as a touch of its own.
     return touch_tray(d, "double-tap",
                       {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP});
+}
+
+// The stylus itself: the shell decides from the time between touches
+// whether a touch is the second of a double tap (stylus.cpp).
+bool touch(Device& d, const Input&) {
+    return stylus_touch(d);
+}
+
+bool lift(Device& d, const Input&) {
+    return stylus_lift(d);
+}
+
+bool double_tap_time(Device& d, const Input& in) {
+    d.shell().stylus.double_tap_ms = in.value;
+    d.emit({{"input", "doubletap-time"}, {"ms", in.value}});
+    return true;
 }
 
 bool post(Device& d, const Input& in) {
@@ -162,6 +184,9 @@ constexpr InputKind kInputs[] = {
     {"close", Arg::None, true, true, close},
     {"tap", Arg::None, true, true, tap},
     {"doubletap", Arg::None, true, true, double_tap},
+    {"touch", Arg::None, true, true, touch},
+    {"lift", Arg::None, true, true, lift},
+    {"doubletap-time", Arg::Interval, true, false, double_tap_time},
     {"post", Arg::Message, false, false, post},
     {"wait", Arg::Duration, true, false, nullptr},
     {"resume", Arg::None, true, true, resume},
@@ -206,6 +231,11 @@ Result<Input> parse_arguments(const InputKind& k, const std::vector<std::string>
         case Arg::Duration:
             if (w.size() != 2 || !(n = parse_duration(w[1]))) {
                 return Error{"expected: wait <n>s or wait <n>ms (up to 30 days)"};
+            }
+            break;
+        case Arg::Interval:
+            if (w.size() != 2 || !(n = parse_duration(w[1])) || *n < 1 || *n > kMaxDoubleTapMs) {
+                return Error{"expected: " + verb + " <n>ms (1 ms to 5 s)"};
             }
             break;
         case Arg::Word:
@@ -341,6 +371,7 @@ std::string describe(const Input& in) {
         case Arg::None:
             return text;
         case Arg::Duration:
+        case Arg::Interval:
             return text + " " + std::to_string(in.value) + "ms";
         case Arg::Word:
             return text + " " + hex(static_cast<std::uint64_t>(in.value));

@@ -4,10 +4,12 @@
 //       runs the program in real time (device time X times faster) and
 //       serves the device on http://127.0.0.1:N (default 8053; 0 picks a
 //       free port). Ctrl+C stops it. A port in use is an error (exit 1).
-//   corvane-sim --script FILE [--seed N] [--quiet] [--res FILE]
+//   corvane-sim --script FILE [--seed N] [--quiet] [--res FILE] [--trace-out FILE.json]
 //       runs a scenario in virtual time and prints the device's trace as
 //       JSON lines; exits 0 when every expectation held, 1 when one failed,
-//       2 on a bad command line, script or resource file.
+//       2 on a bad command line, script or resource file. --trace-out also
+//       writes the trace in the Chrome trace event format (Perfetto,
+//       chrome://tracing).
 #include <pthread.h>
 #include <signal.h>
 
@@ -20,6 +22,7 @@
 #include <string>
 #include <variant>
 
+#include "simulator/chrome_trace.h"
 #include "simulator/corvane_image.h"
 #include "simulator/scenario.h"
 #ifndef CORVANE_HEADLESS
@@ -33,6 +36,7 @@ struct Arguments {
     std::optional<std::string> script;
     std::optional<std::uint64_t> seed;
     std::optional<std::string> res;
+    std::optional<std::string> trace_out;
     bool quiet = false;
     int port = 8053;
     double speed = 1.0;
@@ -40,7 +44,8 @@ struct Arguments {
 
 void usage() {
     std::cerr << "usage: corvane-sim [--port N] [--speed X] [--res FILE]\n"
-                 "       corvane-sim --script FILE [--seed N] [--quiet] [--res FILE]\n";
+                 "       corvane-sim --script FILE [--seed N] [--quiet] [--res FILE]"
+                 " [--trace-out FILE.json]\n";
 }
 
 std::optional<Arguments> parse_arguments(int argc, char** argv) {
@@ -52,7 +57,7 @@ std::optional<Arguments> parse_arguments(int argc, char** argv) {
             continue;
         }
         if (arg != "--script" && arg != "--res" && arg != "--seed" && arg != "--port" &&
-            arg != "--speed") {
+            arg != "--speed" && arg != "--trace-out") {
             std::cerr << "corvane-sim: unknown argument '" << arg << "'\n";
             return std::nullopt;
         }
@@ -67,6 +72,8 @@ std::optional<Arguments> parse_arguments(int argc, char** argv) {
             a.script = v;
         } else if (arg == "--res") {
             a.res = v;
+        } else if (arg == "--trace-out") {
+            a.trace_out = v;
         } else if (arg == "--seed") {
             a.seed = std::strtoull(v.c_str(), &end, 10);
             if (v.empty() || *end != '\0' || errno != 0 || v[0] == '-') {
@@ -132,10 +139,23 @@ int run_script(const Arguments& args) {
     sim::DeviceOptions options = sim::corvane_device_options(kernel);
     options.resources = std::move(*resources);
 
+    // The trace file is opened first: one that cannot be written runs nothing.
+    std::ofstream trace_file;
+    if (args.trace_out) {
+        trace_file.open(*args.trace_out, std::ios::trunc);
+        if (!trace_file) {
+            std::cerr << "corvane-sim: cannot write " << *args.trace_out << "\n";
+            return 2;
+        }
+    }
     auto print = [](const sim::json& j) { std::cout << j.dump() << "\n"; };
     sim::Driver device(std::move(options));
     if (!args.quiet) {
         device.trace().add_sink(print);
+    }
+    std::optional<sim::ChromeTrace> chrome;
+    if (args.trace_out) {
+        chrome.emplace(device);
     }
     auto report = [&](const sim::json& j) {
         if (!args.quiet || j.contains("expect") || j.contains("result") || j.contains("state")) {
@@ -144,6 +164,15 @@ int run_script(const Arguments& args) {
     };
     const auto result = sim::run_scenario(device, parsed.value(), report);
     std::cout.flush();
+    if (chrome) {
+        trace_file << device.locked([&](sim::Device& d) {
+            return chrome->document(d.clocks().history()).dump();
+        }) << "\n";
+        if (!trace_file.flush()) {
+            std::cerr << "corvane-sim: cannot write " << *args.trace_out << "\n";
+            return 2;
+        }
+    }
     return result.failed == 0 ? 0 : 1;
 }
 
@@ -198,8 +227,8 @@ int main(int argc, char** argv) {
         usage();
         return 2;
     }
-    if (!args->script && (args->seed || args->quiet)) {
-        std::cerr << "corvane-sim: --seed and --quiet go with --script\n";
+    if (!args->script && (args->seed || args->quiet || args->trace_out)) {
+        std::cerr << "corvane-sim: --seed, --quiet and --trace-out go with --script\n";
         usage();
         return 2;
     }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "simulator/hardware/cpufreq_stats.h"
 #include "simulator/hex.h"
 
 namespace sim::view {
@@ -148,6 +149,14 @@ json snapshot(Device& device) {
                      {"turbo", clocks.turbo()},
                      {"fcs", (clocks.cclkcfg() & kCclkcfgFcs) != 0},
                      {"mhz", mhz(clocks.core_mhz())}};
+    // As Linux's cpufreq statistics: time at each clock, and changes.
+    const CpufreqStats stats = cpufreq_stats(clocks.history(), device.now());
+    json states = json::array();
+    for (const auto& st : stats.time_in_state) {
+        states.push_back({{"khz", st.khz}, {"ms", st.ms}});
+    }
+    s["hardware"]["time_in_state"] = std::move(states);
+    s["hardware"]["total_trans"] = stats.total_trans;
     const VirtualMemory& memory = device.memory();
     s["memory"] = {{"reservations", memory.outstanding()},
                    {"failing_mappings", memory.failing_mappings()},

@@ -202,8 +202,16 @@ class Kernel {
     std::vector<const SimThread*> threads() const { return s_->threads(); }
     void preemption_point(Lock& lock) { s_->preemption_point(lock); }
     void block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
+        const Millis from = s_->now();
         s_->block(lock, channel, wake_at);
+        if (wait_observer_) {
+            wait_observer_(channel, from, s_->now());
+        }
     }
+    // Told of every wait that returns, on the thread that waited, with the
+    // lock held: what it waited on (nullptr: time alone) and for how long.
+    using WaitObserver = std::function<void(const void* channel, Millis from, Millis to)>;
+    void set_wait_observer(WaitObserver observer) { wait_observer_ = std::move(observer); }
     void notify(const void* channel) { s_->notify(channel); }
     void add_timer(Millis at, std::function<void()> fire) { s_->add_timer(at, std::move(fire)); }
     std::optional<Millis> next_deadline() const { return s_->next_deadline(); }
@@ -216,6 +224,7 @@ class Kernel {
 
   private:
     std::unique_ptr<Scheduler> s_;
+    WaitObserver wait_observer_;
 };
 
 }  // namespace sim

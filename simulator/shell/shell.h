@@ -9,6 +9,7 @@
 
 #include "simulator/kernel/kernel.h"
 #include "simulator/shell/shellapi.h"
+#include "simulator/shell/stylus.h"
 
 namespace sim {
 
@@ -38,6 +39,7 @@ struct ShellState {
     std::vector<TrayIcon> tray;   // in the order added
     std::vector<Bubble> bubbles;  // in the order posted
     bool input_panel_up = false;
+    StylusState stylus;  // touches on the tray (stylus.h)
     std::uint64_t next_bubble_serial = 1;
     std::uint64_t tray_calls_refused = 0;
     std::uint64_t bubble_calls_refused = 0;

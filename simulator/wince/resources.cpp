@@ -7,7 +7,12 @@ namespace sim {
 
 std::string ResId::to_string() const {
     if (ordinal) {
-        return "#" + std::to_string(*ordinal);
+        // Appended, not "#" + std::to_string(...): GCC 12 at -O2 and above
+        // warns (-Wrestrict) about the inlined insert at the front of a
+        // temporary string, a known false positive.
+        std::string out = "#";
+        out += std::to_string(*ordinal);
+        return out;
     }
     std::string out;
     for (char16_t c : name) {

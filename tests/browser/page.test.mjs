@@ -4,7 +4,7 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import http from 'node:http';
-import { launchBrowser, startSimulator, stopSimulator } from './sim.mjs';
+import { brokenImages, launchBrowser, startSimulator, stopSimulator } from './sim.mjs';
 
 let sim;
 let browser;
@@ -47,6 +47,7 @@ test('the settings dialog shows with its caption, texts and three legend icons',
       .every((img) => img.complete && img.naturalWidth === 32));
   const ids = await icons.evaluateAll((imgs) => imgs.map((img) => Number(img.dataset.icon)));
   assert.deepEqual(ids.sort((a, b) => a - b), [101, 115, 119]);
+  assert.deepEqual(await brokenImages(page), [], 'no broken image in the dialog view');
 });
 
 test('a click on a check box checks it', async () => {
@@ -66,6 +67,7 @@ test('a click on the tray icon shows the 498 MHz icon and its bubble', async () 
   await page.waitForSelector('#taskbar .tray-icon[data-icon="110"]');
   await page.waitForSelector('.bubble[data-text="Speed set to 498 MHz"]');
   assert.equal(await page.locator('.bubble .title').textContent(), 'Corvane');
+  assert.deepEqual(await brokenImages(page), [], 'no broken image in the tray view');
   await page.waitForFunction(() => document.getElementById('mhz').textContent === '497.66');
 });
 
@@ -91,6 +93,7 @@ test('Quit ends the program with the clock at 398.13 MHz, and the device stays o
   assert.equal(await page.locator('#program-state').textContent(), 'ended (exit code 0)');
   await page.waitForFunction(() => document.getElementById('mhz').textContent === '398.13');
   await page.waitForSelector('#client[data-view="today"] .ended');
+  assert.deepEqual(await brokenImages(page), [], 'no broken image once the program has ended');
   // Quit's own bubble is left with the shell.
   await page.waitForSelector('.bubble[data-text="Speed set to 400 MHz"], #nav-bubbles img[title="Speed set to 400 MHz"]');
 });

@@ -44,3 +44,12 @@ export function launchBrowser() {
            '--disable-background-networking', '--disable-component-update', '--disable-sync'],
   });
 }
+
+// Waits until every image on the page has loaded or failed, then returns the
+// sources of those that failed (a broken image has no natural size).
+export async function brokenImages(page) {
+  await page.waitForFunction(() => [...document.images].every((img) => img.complete));
+  return page.evaluate(() => [...document.images]
+      .filter((img) => img.naturalWidth === 0 || img.naturalHeight === 0)
+      .map((img) => img.getAttribute('src')));
+}

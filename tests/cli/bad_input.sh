@@ -32,10 +32,20 @@ expect_refusal "malformed line" "bad\.scn:3: unknown command 'frobnicate'" --scr
 printf 'ok\nwait 5 minutes\n' >"$work/wait.scn"
 expect_refusal "malformed wait" "wait\.scn:2: expected: wait" --script "$work/wait.scn"
 
+printf 'ok\ndoubletap-time 6s\n' >"$work/dtt.scn"
+expect_refusal "double-tap time too long" "dtt\.scn:2: expected: doubletap-time <n>ms \(1 ms to 5 s\)" --script "$work/dtt.scn"
+printf 'ok\ndoubletap-time 0ms\n' >"$work/dtt0.scn"
+expect_refusal "double-tap time of zero" "dtt0\.scn:2: expected: doubletap-time" --script "$work/dtt0.scn"
+printf 'ok\ntouch now\n' >"$work/touch.scn"
+expect_refusal "touch with an argument" "touch\.scn:2: 'touch' takes no arguments" --script "$work/touch.scn"
+
+printf 'ok\n' >"$work/good.scn"
+expect_refusal "unwritable trace file" "cannot write .*t\.json" --script "$work/good.scn" --trace-out "$work/no/such/dir/t.json"
+
 expect_refusal "missing script" "cannot read" --script "$work/none.scn"
 expect_refusal "port out of range" "--port needs" --port 70000
 expect_refusal "speed of zero" "--speed needs" --speed 0
-expect_refusal "seed without a script" "--seed and --quiet go with --script" --seed 3
+expect_refusal "seed without a script" "--seed, --quiet and --trace-out go with --script" --seed 3
 expect_refusal "unknown option" "unknown argument" --script "$work/bad.scn" --colour
 expect_refusal "bad seed" "--seed needs" --script "$work/bad.scn" --seed -3
 

@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "simulator/hardware/cpufreq_stats.h"
 #include "simulator/hardware/hwapi.h"
 #include "simulator/hardware/pxa25x_clocks.h"
 #include "simulator/wince/winapi.h"
@@ -70,6 +71,40 @@ TEST(ClockModel, SleepAndResumeKeepTheCccrAndClearTurboAndFcs) {
     EXPECT_EQ(last.kind, sim::ClockEvent::Kind::SleepResume);
     EXPECT_EQ(last.t, 100);
     EXPECT_EQ(rounded(last.core_mhz), 199.07);
+}
+
+// Time at each clock and the number of changes, as cpufreq reports them:
+// a store that changes nothing yet counts no transition; every change of
+// the core clock does, back to a clock already run or not; the times add up
+// to the device time.
+TEST(CpufreqStats, TimeAtEachClockAndTransitions) {
+    sim::Pxa25xClocks clocks;                 // 99.53 MHz from 0
+    clocks.note_cccr_store(500, 0x2C1, "t");  // a store: no change yet
+    clocks.foreign_program(1500, 0x2C1);      // 497.66 MHz
+    clocks.foreign_turbo_off(4000);           // 199.07 MHz
+    clocks.write_cclkcfg(4000, 3, "t");       // 497.66 MHz at once
+    clocks.sleep_and_resume(9000);            // 199.07 MHz
+
+    const auto stats = sim::cpufreq_stats(clocks.history(), 10000);
+    ASSERT_EQ(stats.time_in_state.size(), 3u);
+    EXPECT_EQ(stats.time_in_state[0].khz, 99533u);
+    EXPECT_EQ(stats.time_in_state[0].ms, 1500);
+    EXPECT_EQ(stats.time_in_state[1].khz, 199066u);
+    EXPECT_EQ(stats.time_in_state[1].ms, 1000);  // 0 ms at 4000, then 9000..10000
+    EXPECT_EQ(stats.time_in_state[2].khz, 497664u);
+    EXPECT_EQ(stats.time_in_state[2].ms, 2500 + 5000);
+    EXPECT_EQ(stats.total_trans, 4u);
+    sim::Millis total = 0;
+    for (const auto& st : stats.time_in_state) {
+        total += st.ms;
+    }
+    EXPECT_EQ(total, 10000);
+
+    // Nothing run yet: the reset clock only, no transition.
+    sim::Pxa25xClocks fresh;
+    const auto first = sim::cpufreq_stats(fresh.history(), 0);
+    ASSERT_EQ(first.time_in_state.size(), 1u);
+    EXPECT_EQ(first.total_trans, 0u);
 }
 
 // --- Mappings, through the platform calls --------------------------------------

@@ -7,7 +7,7 @@ const $ = (id) => document.getElementById(id);
 
 // --- Input ------------------------------------------------------------------
 
-async function act(body) {
+async function send(body) {
   let message = '';
   try {
     const response = await fetch('/api/action', {
@@ -25,20 +25,103 @@ async function act(body) {
   $('action-error').textContent = message;
 }
 
-// A click on the tray icon is a tap, a double click a double tap: a click
-// waits a moment for a second one before it counts as a tap.
-let pendingTap = null;
-function trayClick() {
-  clearTimeout(pendingTap);
-  pendingTap = setTimeout(() => {
-    pendingTap = null;
-    act({action: 'tap'});
-  }, 300);
+// Inputs reach the device one after another, in the order the user made
+// them (a lift never overtakes its touch).
+let inputQueue = Promise.resolve();
+function act(body) {
+  record(body);
+  inputQueue = inputQueue.then(() => send(body));
+  return inputQueue;
 }
-function trayDoubleClick() {
-  clearTimeout(pendingTap);
-  pendingTap = null;
-  act({action: 'doubletap'});
+
+// --- The session as a scenario ----------------------------------------------
+//
+// Each input is kept with the device time it was made at: the latest view's
+// time, moved on by the wall time since that view times the speed. Saved,
+// the session is a scenario: the inputs with the device time between them
+// as waits, then expect lines for the state the device is in.
+
+const buttonWords = {1005: 'allow100', 1010: 'notify', 2: 'quit'};
+let latestView = null;
+let latestViewAt = 0;
+const session = [];
+
+function deviceNow() {
+  if (!latestView) return 0;
+  return latestView.device.t + Math.round((performance.now() - latestViewAt) * latestView.speed);
+}
+
+function scenarioWord(body) {
+  switch (body.action) {
+    case 'click': return buttonWords[body.id] ?? null;
+    case 'foreign': return `foreign ${body.cccr}`;
+    case 'map-fail': return `map-fail ${body.count}`;
+    default: return body.action;
+  }
+}
+
+function record(body) {
+  const word = scenarioWord(body);
+  session.push({t: deviceNow(), line: word ?? `# ${JSON.stringify(body)} (no scenario word)`});
+}
+
+function waitLine(ms) {
+  return ms > 0 ? [`wait ${ms}ms`] : [];
+}
+
+function sessionScenario(view) {
+  const lines = ['# A session on the simulated Pocket PC, saved from the page.',
+                 `# Run it with: corvane-sim --script FILE`];
+  let t = 0;
+  for (const input of session) {
+    const at = Math.max(t, input.t);
+    lines.push(...waitLine(at - t), input.line);
+    t = at;
+  }
+  const device = view.device;
+  lines.push(...waitLine(Math.max(0, device.t - t)));
+  lines.push('# The state reached:');
+  const program = device.program;
+  lines.push(program.state === 'running' ? 'expect program running'
+             : `expect program ended ${program.exit_code ?? 0}`);
+  const dialog = device.screen.dialog;
+  lines.push(`expect dialog ${dialog && dialog.visible ? 'visible' : 'hidden'}`);
+  const tray = device.screen.tray;
+  lines.push(tray.length ? `expect tray ${tray[0].icon} "${tray[0].tip}"` : 'expect tray none');
+  lines.push(`expect mhz ${device.hardware.mhz.toFixed(2)}`);
+  lines.push(`expect cccr ${device.hardware.cccr}`);
+  lines.push(`expect turbo ${device.hardware.turbo ? 'on' : 'off'}`);
+  lines.push(`expect bubbles ${device.screen.bubbles.length}`);
+  return lines.join('\n') + '\n';
+}
+
+function saveSession() {
+  if (!latestView) return;
+  const blob = new Blob([sessionScenario(latestView)], {type: 'text/plain'});
+  const link = element('a');
+  link.href = URL.createObjectURL(blob);
+  link.download = 'session.scn';
+  document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(link.href), 1000);
+}
+
+// The stylus on the tray icon: the device's shell gets the touch and the
+// lift as they happen and decides itself whether a touch is the second of a
+// double tap, so a tap shows its effect at once. The lift is sent wherever
+// the pointer is released: the icon may be redrawn or gone by then.
+function trayPointerDown(event) {
+  if (event.button !== 0) return;
+  event.preventDefault();
+  act({action: 'touch'});
+  const lift = () => {
+    window.removeEventListener('pointerup', lift);
+    window.removeEventListener('pointercancel', lift);
+    act({action: 'lift'});
+  };
+  window.addEventListener('pointerup', lift);
+  window.addEventListener('pointercancel', lift);
 }
 
 // --- Drawing helpers ----------------------------------------------------------
@@ -142,8 +225,7 @@ function drawToday(screen, program) {
     img.id = `tray-${icon.id}`;
     img.classList.add('tray-icon');
     if (!icon.owner_alive) img.classList.add('dead');
-    img.addEventListener('click', trayClick);
-    img.addEventListener('dblclick', trayDoubleClick);
+    img.addEventListener('pointerdown', trayPointerDown);
     taskbar.append(img);
   }
   today.append(taskbar);
@@ -251,6 +333,10 @@ function drawHardware(view) {
   $('cclkcfg-bits').textContent = `TURBO ${hw.turbo ? 'on' : 'off'}, FCS ${hw.fcs ? 'set' : 'clear'}`;
   $('mhz').textContent = hw.mhz.toFixed(2);
   $('device-time').textContent = `${(view.device.t / 1000).toFixed(1)} s (${view.speed}x)`;
+  // As Linux's cpufreq statistics: time in each state, and transitions.
+  $('time-in-state').textContent = (hw.time_in_state ?? [])
+      .map((s) => `${(s.khz / 1000).toFixed(2)} MHz ${(s.ms / 1000).toFixed(1)} s`).join(', ');
+  $('total-trans').textContent = String(hw.total_trans ?? 0);
   drawPlot(view.clock, view.device.t);
 }
 
@@ -291,6 +377,8 @@ function drawProgram(view) {
 
 function render(view) {
   if (!view || !view.device) return;
+  latestView = view;
+  latestViewAt = performance.now();
   drawScreen(view.device);
   drawHardware(view);
   drawProgram(view);
@@ -340,6 +428,7 @@ document.addEventListener('DOMContentLoaded', () => {
   $('nav-ok').addEventListener('click', () => act({action: 'ok'}));
   $('resume').addEventListener('click', () => act({action: 'resume'}));
   $('turbo-off').addEventListener('click', () => act({action: 'turbo-off'}));
+  $('save-session').addEventListener('click', saveSession);
   $('foreign-choice').addEventListener('change', () => {
     $('foreign-word').hidden = $('foreign-choice').value !== 'other';
   });

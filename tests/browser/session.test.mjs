@@ -1,0 +1,81 @@
+// A session on the page saved as a scenario and replayed by the scenario
+// runner: a double tap on the tray icon, a power cycle and another
+// program's CCCR write, then "Save the session as a scenario"; the file
+// must end with expect lines for the state the page shows, and running it
+// with corvane-sim --script must reach that state (exit 0). Every step waits
+// for what it expects; none waits for a fixed time.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFile } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { SIM, launchBrowser, startSimulator, stopSimulator } from './sim.mjs';
+
+let sim;
+let browser;
+let page;
+const dir = mkdtempSync(join(tmpdir(), 'corvane-session-'));
+
+before(async () => {
+  sim = await startSimulator({ speed: 4 });
+  browser = await launchBrowser();
+  page = await browser.newPage({ acceptDownloads: true });
+  page.setDefaultTimeout(20000);
+  await page.goto(sim.url);
+});
+
+after(async () => {
+  await browser?.close();
+  if (sim) await stopSimulator(sim);
+  rmSync(dir, { recursive: true, force: true });
+});
+
+// The number of clock changes so far (the hardware panel's cpufreq count).
+const changes = async () => Number(await page.locator('#total-trans').textContent());
+// Waits until the clock has dropped and come back to `mhz`: two more changes.
+const dipAndBack = (from, mhz) => page.waitForFunction(([n, v]) =>
+  Number(document.getElementById('total-trans').textContent) >= n + 2 &&
+  document.getElementById('mhz').textContent === v, [from, mhz]);
+const mhz = (value) => page.waitForFunction((v) => document.getElementById('mhz').textContent === v, value);
+
+test('a session with a double tap, a power cycle and a CCCR write replays to the same state', async () => {
+  await page.waitForSelector('#client[data-view="dialog"]');
+  await page.locator('#nav-ok').click();
+  await page.waitForSelector('#taskbar .tray-icon[data-icon="109"]');
+  await mhz('398.13');
+  // A power cycle: the monitor brings 398 MHz back.
+  let before = await changes();
+  await page.locator('#resume').click();
+  await dipAndBack(before, '398.13');
+  // Another program's word: replaced by the program's.
+  await page.locator('#foreign-choice').selectOption('0x141');
+  before = await changes();
+  await page.locator('#foreign-form button[type="submit"]').click();
+  await dipAndBack(before, '398.13');
+  // A double tap: the first touch taps (to 498 MHz), the second opens the dialog.
+  await page.locator('#taskbar .tray-icon').dblclick();
+  await page.waitForSelector('#client[data-view="dialog"]');
+  await mhz('497.66');
+
+  const [download] = await Promise.all([page.waitForEvent('download'), page.locator('#save-session').click()]);
+  const file = join(dir, 'session.scn');
+  await download.saveAs(file);
+  const text = readFileSync(file, 'utf8');
+  const lines = text.trim().split('\n');
+  for (const line of ['ok', 'resume', 'foreign 0x141', 'touch', 'lift']) {
+    assert.ok(lines.includes(line), `the scenario has "${line}":\n${text}`);
+  }
+  assert.equal(lines.filter((l) => l === 'touch').length, 2, 'two touches');
+  for (const expect of ['expect program running', 'expect dialog visible', 'expect tray none', 'expect mhz 497.66']) {
+    assert.ok(lines.includes(expect), `the scenario ends with "${expect}":\n${text}`);
+  }
+  assert.ok(lines.at(-1).startsWith('expect '), 'it ends with expect lines');
+
+  const replay = await new Promise((resolve) => {
+    execFile(SIM, ['--script', file, '--quiet'], (error, stdout, stderr) =>
+      resolve({ code: error ? error.code : 0, stdout, stderr }));
+  });
+  assert.equal(replay.code, 0, `the replay passes:\n${text}\n${replay.stdout}${replay.stderr}`);
+  assert.match(replay.stdout, /"result":"pass"/);
+});
