@@ -3,9 +3,18 @@
 # passes, exit 0) and once with a wrong value (exit 1, and the report marks
 # that line as failed).
 #
-#   expectations.sh CORVANE_SIM
+#   expectations.sh CORVANE_SIM [EMULATOR...]
+#
+# EMULATOR (e.g. qemu-arm -cpu pxa255 -L /usr/arm-linux-gnueabi) runs a
+# corvane-sim built for another machine; its words hold no spaces.
 set -u
 sim=$1
+shift
+emulator="$*"
+run_sim() {
+    # shellcheck disable=SC2086 # the emulator's words are split on purpose
+    $emulator "$sim" "$@"
+}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -21,9 +30,9 @@ check() {
     printf '%s\nexpect %s\n' "$prologue" "$right" | grep . >"$work/right.scn"
     printf '%s\nexpect %s\n' "$prologue" "$wrong" | grep . >"$work/wrong.scn"
     line=$((lines + 1))
-    "$sim" --script "$work/right.scn" --quiet >"$work/right.out" 2>&1
+    run_sim --script "$work/right.scn" --quiet >"$work/right.out" 2>&1
     right_status=$?
-    "$sim" --script "$work/wrong.scn" --quiet >"$work/wrong.out" 2>&1
+    run_sim --script "$work/wrong.scn" --quiet >"$work/wrong.out" 2>&1
     wrong_status=$?
     if [ "$right_status" -ne 0 ]; then
         echo "FAIL expect $right: status $right_status: $(grep '"ok":false' "$work/right.out")"
