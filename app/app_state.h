@@ -22,6 +22,7 @@ struct AppStateRecord {
     LONG showNotifications;     // mirror of the notification check box
     LONG pendingNotifications;  // bubbles posted and not yet removed
     LONG monitorRunning;        // 1 from the OK that starts a monitor until it ends
+    HICON bubbleIcon;           // the bubbles' icon, loaded at the first bubble
 };
 
 extern AppStateRecord AppState;

@@ -6,7 +6,7 @@
 
 // Zero-filled at load time except for the three non-zero initial values:
 // 400 MHz, dialog on screen, 400 MHz target.
-AppStateRecord AppState = {NULL, SPEED_MODE_400, 1, CLOCK_CCCR_400, 0, 0, 0, 0};
+AppStateRecord AppState = {NULL, SPEED_MODE_400, 1, CLOCK_CCCR_400, 0, 0, 0, 0, NULL};
 
 CRITICAL_SECTION ClockLock;
 

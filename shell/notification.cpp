@@ -7,6 +7,18 @@
 const CLSID NOTIFICATION_CLASS = {
     0x28060BDA, 0x86BD, 0x428C, {0xBD, 0x69, 0xE9, 0x38, 0x46, 0xCF, 0xBC, 0xA4}};
 
+// The bubble's icon, loaded at the first bubble and kept for the life of the
+// process: LoadImage without LR_SHARED makes a new icon at every call, and
+// one per bubble would pile up over months in the tray. Bubbles are posted
+// with ClockLock held, so the first load happens once.
+static HICON BubbleIcon(void) {
+    if (AppState.bubbleIcon == NULL) {
+        AppState.bubbleIcon =
+            (HICON)LoadImageW(AppState.instance, MAKEINTRESOURCE(IDI_APP), IMAGE_ICON, 16, 16, 0);
+    }
+    return AppState.bubbleIcon;
+}
+
 void ShowSpeedNotification(LPCWSTR title, LPCWSTR html) {
     if (AppState.showNotifications == 0) {
         return;
@@ -16,8 +28,7 @@ void ShowSpeedNotification(LPCWSTR title, LPCWSTR html) {
     record.dwID = NOTIFICATION_ID;
     record.npPriority = SHNP_INFORM;
     record.csDuration = NOTIFICATION_DURATION_S;
-    record.hicon =
-        (HICON)LoadImageW(AppState.instance, MAKEINTRESOURCE(IDI_APP), IMAGE_ICON, 16, 16, 0);
+    record.hicon = BubbleIcon();
     record.grfFlags = 0;
     record.clsid = NOTIFICATION_CLASS;
     record.hwndSink = NULL;

@@ -32,6 +32,7 @@ Device::Device(DeviceOptions options)
         fatal("only one device may exist at a time");
     }
     g_current = this;
+    shell_.input_panel_up = options.input_panel_up;
 #ifdef __arm__
     // The program's CCLKCFG instructions trap (ARM lane).
     arm_trap::install();
@@ -80,15 +81,12 @@ bool Device::post_message(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
     return true;
 }
 
-Window* Device::dialog_on_screen() {
+Window* Device::foreground_dialog() {
+    // Input goes to the foreground window only: a dialog on screen behind
+    // another window, or shown without being activated, gets none.
     Window* fg = windows_.foreground();
     if (fg != nullptr && fg->kind == ControlKind::Dialog && fg->visible) {
         return fg;
-    }
-    for (Window* w : windows_.top_level()) {
-        if (w->kind == ControlKind::Dialog && w->visible) {
-            return w;
-        }
     }
     return nullptr;
 }
@@ -135,12 +133,16 @@ void Device::on_ui_thread_end(SimThread& thread) {
     // threads were doing.
     const std::size_t ranges = memory_.release_all();
     const std::size_t handles = handles_.close_all();
+    const std::size_t icons = icons_.release_owned();
     json event = {{"process", to_string(state_)}};
     if (exit_code_) {
         event["exit_code"] = *exit_code_;
     }
     if (ranges > 0 || handles > 0) {
         event["released"] = {{"reservations", ranges}, {"handles", handles}};
+    }
+    if (icons > 0) {
+        event["released"]["icons"] = icons;
     }
     emit(std::move(event));
 }

@@ -46,6 +46,9 @@ struct DeviceOptions {
     Kernel::Options kernel;
     std::vector<ResourceEntry> resources;
     ProgramImage program;
+    // The input panel is up when the program starts, as a previous program
+    // may have left it.
+    bool input_panel_up = false;
 };
 
 enum class ProgramState { NotStarted, Running, Ended, Terminated };
@@ -86,8 +89,9 @@ class Device {
     ProgramState program_state() const { return state_; }
     std::optional<int> exit_code() const { return exit_code_; }
     std::size_t program_threads() const;  // live threads besides the UI thread
-    // The dialog on screen, if any (the foreground one first).
-    Window* dialog_on_screen();
+    // The foreground window if it is a dialog on screen: the one window the
+    // OK button and the touch screen's clicks reach.
+    Window* foreground_dialog();
 
   private:
     void on_ui_thread_end(SimThread& thread);

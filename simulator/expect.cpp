@@ -70,6 +70,7 @@ constexpr char kProgram[] = "program";
 constexpr char kCclkcfg[] = "cclkcfg";
 constexpr char kReservations[] = "reservations";
 constexpr char kOpenHandles[] = "open_handles";
+constexpr char kOwnedIcons[] = "owned_icons";
 
 }  // namespace
 
@@ -208,6 +209,7 @@ const ExpectKind kExpectations[] = {
      }},
     {"mappings", "mappings <count>", count, equals<kMemory, kReservations>},
     {"handles", "handles <count>", count, equals<kProgram, kOpenHandles>},
+    {"icons", "icons <count>", count, equals<kProgram, kOwnedIcons>},
     {"app", "app <state field> <value>",
      [](const Words& a, const ProgramNames& names) -> std::optional<json> {
          for (const std::string& field : names.state_fields) {

@@ -31,9 +31,11 @@ constexpr std::int64_t kMaxPageCount = 1000;
 // what it touches was there.
 
 bool press_ok(Device& d, const Input&) {
-    Window* dialog = d.dialog_on_screen();
+    Window* dialog = d.foreground_dialog();
     if (dialog == nullptr || !(dialog->done_button || (dialog->ex_style & WS_EX_CAPTIONOKBTN))) {
-        d.emit({{"input", "ok"}, {"ignored", "no OK button on screen"}});
+        d.emit({{"input", "ok"},
+                {"ignored",
+                 dialog == nullptr ? "no dialog in the foreground" : "no OK button on screen"}});
         return false;
     }
     d.emit({{"input", "ok"}});
@@ -42,15 +44,29 @@ bool press_ok(Device& d, const Input&) {
 
 bool click(Device& d, const Input& in) {
     const int id = static_cast<int>(in.value);
-    Window* dialog = d.dialog_on_screen();
+    Window* dialog = d.foreground_dialog();
     Window* control = dialog == nullptr ? nullptr : d.windows().child(*dialog, id);
     if (control == nullptr || !control->shown()) {
         d.emit({{"input", "click"}, {"control", id}, {"ignored", "control not on screen"}});
         return false;
     }
+    // A touch lands on the control's centre; the input panel, when up, takes
+    // the touches in its area.
+    const int x = dialog->rect.left + control->rect.left + control->rect.width / 2;
+    const int y = dialog->rect.top + control->rect.top + control->rect.height / 2;
+    if (d.shell().input_panel_up && input_panel_rect().contains(x, y)) {
+        d.emit({{"input", "click"}, {"control", id}, {"ignored", "under the input panel"}});
+        return false;
+    }
     d.emit({{"input", "click"}, {"control", id}});
     return d.post_message(control->hwnd(), WM_LBUTTONDOWN, 0, 0) &&
            d.post_message(control->hwnd(), WM_LBUTTONUP, 0, 0);
+}
+
+bool sip_up(Device& d, const Input&) {
+    d.shell().input_panel_up = true;
+    d.emit({{"input", "sip-up"}});
+    return true;
 }
 
 bool close(Device& d, const Input&) {
@@ -189,6 +205,7 @@ constexpr InputKind kInputs[] = {
     {"doubletap-time", Arg::Interval, true, false, double_tap_time},
     {"post", Arg::Message, false, false, post},
     {"wait", Arg::Duration, true, false, nullptr},
+    {"sip-up", Arg::None, true, true, sip_up},
     {"resume", Arg::None, true, true, resume},
     {"foreign", Arg::Word, true, true, foreign},
     {"turbo-off", Arg::None, true, true, turbo_off},

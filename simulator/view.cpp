@@ -66,6 +66,12 @@ json bubble(const Bubble& b, bool full) {
     }
     j["text"] = narrow(html_text(b.html));
     j["open"] = b.open;
+    if (b.flags & SHNF_CRITICAL) {
+        j["critical"] = true;
+    }
+    if (full && b.flags != 0) {
+        j["flags"] = hex(b.flags);
+    }
     if (full) {
         j["posted_at"] = b.posted_at;
         j["duration_s"] = b.duration_s;
@@ -101,6 +107,8 @@ json program(Device& device) {
     }
     p["threads"] = threads;
     p["open_handles"] = device.handles().size();
+    // Icons the program loaded as its own (not shared) and has not destroyed.
+    p["owned_icons"] = device.icons().owned();
     if (device.program().inspect && device.program_state() != ProgramState::NotStarted) {
         p["state_record"] = device.program().inspect();
     }

@@ -1,4 +1,6 @@
 // The shell services: full-screen dialogs, tray icons and bubbles.
+#include <string>
+
 #include "simulator/platform_call.h"
 #include "simulator/shell/shellapi.h"
 #include "simulator/view.h"
@@ -56,7 +58,8 @@ BOOL SHInitDialog(PSHINITDLGINFO info) {
     if (info->dwFlags & SHIDIF_DONEBUTTON) {
         dialog->done_button = true;
     }
-    if (info->dwFlags & SHIDIF_SIPDOWN) {
+    const bool lowers_panel = (info->dwFlags & SHIDIF_SIPDOWN) && device.shell().input_panel_up;
+    if (lowers_panel) {
         device.shell().input_panel_up = false;
     }
     SIM_LOG_CALL(call,
@@ -64,6 +67,9 @@ BOOL SHInitDialog(PSHINITDLGINFO info) {
                                    {"hDlg", hwnd_name(info->hDlg)},
                                    {"dwFlags", info->dwFlags}}}),
                  TRUE);
+    if (lowers_panel) {
+        device.emit({{"screen", "input-panel-down"}});
+    }
     return TRUE;
 }
 
@@ -82,9 +88,20 @@ BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
                      FALSE, "record size must be " + std::to_string(kTrayRecordSize));
         return FALSE;
     }
+    // The shell reads the tip to the end of its 64 characters; a tip with no
+    // terminator within them is refused rather than read past the record.
+    constexpr std::size_t kTipRoom = sizeof(data->szTip) / sizeof(data->szTip[0]);
+    if ((message == NIM_ADD || message == NIM_MODIFY) && (data->uFlags & NIF_TIP) &&
+        std::char_traits<WCHAR>::find(data->szTip, kTipRoom, 0) == nullptr) {
+        ++shell.tray_calls_refused;
+        SIM_LOG_CALL(
+            call, {verb, json({{"uFlags", data->uFlags}})}, FALSE,
+            "tip has no terminator within its " + std::to_string(kTipRoom) + " characters");
+        return FALSE;
+    }
     sim::TrayIcon incoming{data->hWnd,   data->uID,
                            data->uFlags, data->uCallbackMessage,
-                           data->hIcon,  read_wide(data->szTip, 63)};
+                           data->hIcon,  read_wide(data->szTip, kTipRoom)};
     sim::TrayIcon* existing = shell.find_icon(data->hWnd, data->uID);
     BOOL ok = FALSE;
     std::string note;
@@ -150,8 +167,16 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
     bubble.icon = data->hicon;
     bubble.duration_s = data->csDuration;
     bubble.priority = static_cast<DWORD>(data->npPriority);
+    bubble.flags = data->grfFlags;
+    bubble.sink = data->hwndSink;
+    bubble.lparam = data->lParam;
     bubble.posted_at = device.now();
-    bubble.open = data->npPriority == SHNP_INFORM;
+    // SHNF_STRAIGHTTOTRAY: no bubble pops up; the notification waits in the
+    // tray, collapsed. SHNF_CRITICAL only changes how the bubble is drawn
+    // (recorded and shown); SHNF_FORCEMESSAGE and SHNF_DISPLAYON concern
+    // the user's settings and the display's power, which this device does
+    // not model; other bits are ignored.
+    bubble.open = data->npPriority == SHNP_INFORM && !(data->grfFlags & SHNF_STRAIGHTTOTRAY);
     bubble.serial = shell.next_bubble_serial++;
 
     ++shell.bubbles_accepted;
@@ -182,6 +207,17 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
                  {"clsid", sim::clsid_string(data->clsid)},
                  {"pszTitle", sim::narrow(bubble.title)},
                  {"pszHTML", sim::narrow(bubble.html)}};
+    // The fields the shell reads beyond these are shown when the program
+    // set them.
+    if (data->grfFlags != 0) {
+        args["grfFlags"] = sim::hex(data->grfFlags);
+    }
+    if (data->hwndSink != nullptr) {
+        args["hwndSink"] = hwnd_name(data->hwndSink);
+    }
+    if (data->lParam != 0) {
+        args["lParam"] = data->lParam;
+    }
     SIM_LOG_CALL(call, json::array({args}), ERROR_SUCCESS, note);
     device.emit({{"screen", "bubble-shown"}, {"bubble", sim::view::bubble(bubble)}});
     return ERROR_SUCCESS;

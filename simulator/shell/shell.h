@@ -30,6 +30,9 @@ struct Bubble {
     HICON icon = nullptr;
     DWORD duration_s = 0;
     DWORD priority = 0;
+    DWORD flags = 0;  // grfFlags as the program gave them
+    HWND sink = nullptr;
+    LPARAM lparam = 0;
     Millis posted_at = 0;
     bool open = true;  // shown in full; collapsed after its duration
     std::uint64_t serial = 0;

@@ -30,6 +30,13 @@ BOOL SHInitDialog(PSHINITDLGINFO info);
 BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data);
 
 // --- Notification bubbles ----------------------------------------------------
+// grfFlags of a bubble, as the Pocket PC 2002 shell knows them. Other bits
+// are ignored, as the device's shell ignores them.
+#define SHNF_STRAIGHTTOTRAY 0x00000001  // no bubble: straight to the tray, collapsed
+#define SHNF_CRITICAL 0x00000002        // border and title highlighted
+#define SHNF_FORCEMESSAGE 0x00000008    // shown whatever the user's settings say
+#define SHNF_DISPLAYON 0x00000010       // turns the display on
+
 #define ERROR_SUCCESS 0L
 #define E_INVALIDARG ((LRESULT)(int32_t)0x80070057L)
 

@@ -53,7 +53,8 @@ HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
 
 namespace {
 
-HICON load_icon(PlatformCall& call, HINSTANCE instance, LPCWSTR name, int cx, int cy, json args) {
+HICON load_icon(PlatformCall& call, HINSTANCE instance, LPCWSTR name, int cx, int cy, bool shared,
+                json args) {
     std::string error;
     HICON icon = nullptr;
     if (!our_module(instance)) {
@@ -62,7 +63,7 @@ HICON load_icon(PlatformCall& call, HINSTANCE instance, LPCWSTR name, int cx, in
         error = "icons are named by number";
     } else {
         const auto id = static_cast<std::uint16_t>(reinterpret_cast<std::uintptr_t>(name));
-        auto loaded = call.device().icons().load(call.device().module(), id, cx, cy);
+        auto loaded = call.device().icons().load(call.device().module(), id, cx, cy, shared);
         if (loaded.ok()) {
             icon = loaded.value();
         } else {
@@ -80,8 +81,9 @@ HICON load_icon(PlatformCall& call, HINSTANCE instance, LPCWSTR name, int cx, in
 
 HICON LoadIconW(HINSTANCE instance, LPCWSTR name) {
     PlatformCall call("LoadIconW");
-    // LoadIcon gives the icon at the system's icon size, 32 x 32.
-    return load_icon(call, instance, name, 32, 32, {"instance", res_id(name).to_string()});
+    // LoadIcon gives the icon at the system's icon size, 32 x 32, shared: the
+    // same handle every time, never destroyed.
+    return load_icon(call, instance, name, 32, 32, true, {"instance", res_id(name).to_string()});
 }
 
 HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int cx, int cy, UINT flags) {
@@ -92,5 +94,15 @@ HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int cx, int cy, U
         SIM_LOG_CALL(call, std::move(args), nullptr, "only icons are supported");
         return nullptr;
     }
-    return load_icon(call, instance, name, cx == 0 ? 32 : cx, cy == 0 ? 32 : cy, std::move(args));
+    // Without LR_SHARED every call makes a new icon, the caller's to destroy.
+    return load_icon(call, instance, name, cx == 0 ? 32 : cx, cy == 0 ? 32 : cy,
+                     (flags & LR_SHARED) != 0, std::move(args));
+}
+
+BOOL DestroyIcon(HICON icon) {
+    PlatformCall call("DestroyIcon");
+    const bool destroyed = call.device().icons().destroy(icon);
+    SIM_LOG_CALL(call, {sim::hex(reinterpret_cast<std::uintptr_t>(icon))}, destroyed ? TRUE : FALSE,
+                 destroyed ? "" : "not an icon of the program's own");
+    return destroyed ? TRUE : FALSE;
 }

@@ -71,19 +71,46 @@ Result<IconImage> find_icon_image(const Module& module, std::uint16_t resource, 
     return std::move(image.value());
 }
 
-Result<HICON> IconTable::load(const Module& module, std::uint16_t resource, int width, int height) {
+Result<HICON> IconTable::load(const Module& module, std::uint16_t resource, int width, int height,
+                              bool shared) {
     const auto key = std::make_tuple(resource, width, height);
-    if (auto cached = cache_.find(key); cached != cache_.end()) {
-        return reinterpret_cast<HICON>(cached->second);
+    if (shared) {
+        if (auto cached = cache_.find(key); cached != cache_.end()) {
+            return reinterpret_cast<HICON>(cached->second);
+        }
     }
     auto image = find_icon_image(module, resource, width, height);
     if (!image.ok()) {
         return image.error();
     }
     const std::uintptr_t handle = next_++;
-    icons_[handle] = LoadedIcon{resource, std::move(image.value())};
-    cache_[key] = handle;
+    icons_[handle] = LoadedIcon{resource, std::move(image.value()), shared};
+    if (shared) {
+        cache_[key] = handle;
+    }
     return reinterpret_cast<HICON>(handle);
+}
+
+bool IconTable::destroy(HICON handle) {
+    auto it = icons_.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == icons_.end() || it->second.shared) {
+        return false;
+    }
+    icons_.erase(it);
+    return true;
+}
+
+std::size_t IconTable::release_owned() {
+    std::size_t n = 0;
+    for (auto it = icons_.begin(); it != icons_.end();) {
+        if (it->second.shared) {
+            ++it;
+        } else {
+            it = icons_.erase(it);
+            ++n;
+        }
+    }
+    return n;
 }
 
 const LoadedIcon* IconTable::find(HICON handle) const {

@@ -37,13 +37,25 @@ Result<IconImage> find_icon_image(const Module& module, std::uint16_t resource, 
 struct LoadedIcon {
     std::uint16_t resource = 0;  // the icon group's id
     IconImage image;
+    bool shared = false;
 };
 
-// Icons, loaded once per (resource, size) and shared, like LR_SHARED.
+// The program's icons. A shared icon (LoadIcon, LoadImage with LR_SHARED)
+// is loaded once per (resource, size) and lives as long as the module; any
+// other load makes a new icon that lives until DestroyIcon or the end of
+// the process.
 class IconTable {
   public:
-    Result<HICON> load(const Module& module, std::uint16_t resource, int width, int height);
+    Result<HICON> load(const Module& module, std::uint16_t resource, int width, int height,
+                       bool shared);
     const LoadedIcon* find(HICON handle) const;
+    // Destroys an icon of the program's own (not a shared one).
+    bool destroy(HICON handle);
+    // The icons the program owns and has not destroyed.
+    std::size_t owned() const { return icons_.size() - cache_.size(); }
+    std::size_t shared() const { return cache_.size(); }
+    // The process ended: its own icons go with it. Returns how many.
+    std::size_t release_owned();
 
   private:
     std::map<std::uintptr_t, LoadedIcon> icons_;

@@ -77,6 +77,8 @@ HGLOBAL LoadResource(HMODULE module, HRSRC resource);
 #define IMAGE_ICON 1
 HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
 HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int cx, int cy, UINT flags);
+BOOL DestroyIcon(HICON icon);
+#define LR_SHARED 0x00008000
 #define LoadIcon LoadIconW
 #define LoadImage LoadImageW
 

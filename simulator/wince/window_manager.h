@@ -23,6 +23,10 @@ namespace sim {
 constexpr int kScreenWidth = 240;
 constexpr int kScreenHeight = 320;
 constexpr int kNavBarHeight = 26;
+// The input panel, when up, covers the 80 pixels above the 26-pixel menu
+// bar at the bottom of the screen; what lies under it cannot be touched.
+constexpr int kMenuBarHeight = 26;
+constexpr int kInputPanelHeight = 80;
 
 // Dialog units to pixels for the dialog font on this screen.
 constexpr int dlu_to_px_x(int dlu) {
@@ -38,6 +42,11 @@ struct Rect {
         return x >= left && x < left + width && y >= top && y < top + height;
     }
 };
+
+constexpr Rect input_panel_rect() {
+    return Rect{0, kScreenHeight - kMenuBarHeight - kInputPanelHeight, kScreenWidth,
+                kInputPanelHeight};
+}
 
 enum class ControlKind {
     Dialog,

@@ -61,6 +61,8 @@ check "$tray" 'program running' 'program ended 0'
 check "$tray" 'monitors 1' 'monitors 2'
 check "$tray" 'mappings 0' 'mappings 1'
 check "$tray" 'handles 0' 'handles 1'
+check "notify
+$tray" 'icons 1' 'icons 2'
 check "$tray" 'app speedMode 1' 'app speedMode 2'
 
 exit $((failures > 0))

@@ -34,6 +34,17 @@ std::vector<std::string> accesses(CorvaneDevice& device) {
     return out;
 }
 
+// A program that lingers this long after its accesses, so that a leak is
+// counted while the process runs: its end frees every reservation.
+constexpr DWORD kLinger = 1000;
+
+void expect_no_reservation_while_running(CorvaneDevice& device) {
+    ASSERT_EQ(device->program_state(), sim::ProgramState::Running);
+    EXPECT_EQ(device.snapshot()["memory"]["reservations"], 0);
+    device->wait(kLinger);
+    EXPECT_NE(device->program_state(), sim::ProgramState::Running);
+}
+
 TEST(ClockAccess, AFailedReservationOrMappingTouchesNothingAndLeaksNothing) {
     for (bool fail_reservation : {true, false}) {
         SCOPED_TRACE(fail_reservation ? "failed reservation" : "failed mapping");
@@ -42,6 +53,7 @@ TEST(ClockAccess, AFailedReservationOrMappingTouchesNothingAndLeaksNothing) {
         CorvaneDevice device(run_as_program([&] {
             read = ReadClockConfig();
             written = WriteClockConfig(CLOCK_CCCR_498);
+            Sleep(kLinger);
         }));
         if (fail_reservation) {
             input(*device, "reserve-fail 2");
@@ -54,7 +66,7 @@ TEST(ClockAccess, AFailedReservationOrMappingTouchesNothingAndLeaksNothing) {
         EXPECT_TRUE(accesses(device).empty());
         EXPECT_EQ(device.hardware()["cccr"], "0x121");
         EXPECT_EQ(device.hardware()["cclkcfg"], 0);
-        EXPECT_EQ(device.snapshot()["memory"]["reservations"], 0);
+        expect_no_reservation_while_running(device);
         EXPECT_TRUE(device.calls("READ_REGISTER_ULONG").empty());
         EXPECT_TRUE(device.calls("WRITE_REGISTER_ULONG").empty());
     }
@@ -66,6 +78,7 @@ TEST(ClockAccess, EveryWriteStoresTheWordThenTriggersEvenWhenUnchanged) {
         results[0] = WriteClockConfig(CLOCK_CCCR_498);
         results[1] = WriteClockConfig(CLOCK_CCCR_498);
         results[2] = WriteClockConfig(CLOCK_CCCR_100);
+        Sleep(kLinger);
     }));
     device->start();
     EXPECT_EQ(results[0], 1);
@@ -81,7 +94,7 @@ TEST(ClockAccess, EveryWriteStoresTheWordThenTriggersEvenWhenUnchanged) {
             EXPECT_EQ(names[i + 1], "mcr");
         }
     }
-    EXPECT_EQ(device.snapshot()["memory"]["reservations"], 0);
+    expect_no_reservation_while_running(device);
 }
 
 TEST(ClockAccess, ReadsMapReadOnlyAndWritesReadWriteAtTheClocksManager) {
@@ -169,7 +182,12 @@ TEST(SetCpuSpeed, AWordOutsideTheTableIsRecordedWrittenAndAnnouncedAsUnknown) {
 }
 
 TEST(SetCpuSpeed, TheBubbleRecordIsFilledFieldByField) {
-    CorvaneDevice device(speed_program([&] { set_cpu_speed(0x2C1); }, true));
+    CorvaneDevice device(speed_program(
+        [&] {
+            set_cpu_speed(0x2C1);
+            Sleep(kLinger);  // the icon is the process's: look while it runs
+        },
+        true));
     device->start();
     const json add = device.calls("SHNotificationAdd").at(0)["args"][0];
     EXPECT_EQ(add["cbStruct"], sizeof(SHNOTIFICATIONDATA));

@@ -68,6 +68,96 @@ TEST(StartUp, ACorruptTemplateIsReportedAndEndsTheProgramCleanly) {
     EXPECT_NE(call["note"].get<std::string>().find("corrupt dialog template"), std::string::npos);
 }
 
+TEST(Foreground, InputReachesTheForegroundDialogOnly) {
+    CorvaneDevice device;
+    device->start();
+    // Another window comes to the front: the dialog stays on screen behind
+    // it and neither the OK button nor a touch on its controls reaches it.
+    device->locked([](sim::Device& d) { d.windows().set_foreground(nullptr); });
+    EXPECT_FALSE(input(*device, "ok"));
+    EXPECT_FALSE(input(*device, "allow100"));
+    EXPECT_TRUE(device.screen()["dialog"]["visible"]);
+    EXPECT_FALSE(device.screen()["nav_bar"]["ok_button"]);
+    EXPECT_EQ(device.app()["allow100"], 0);
+    EXPECT_EQ(device.app()["dialogVisible"], 1);
+
+    device->locked([](sim::Device& d) {
+        for (sim::Window* w : d.windows().top_level()) {
+            d.windows().set_foreground(w);
+        }
+    });
+    EXPECT_TRUE(input(*device, "ok"));
+    EXPECT_EQ(device.app()["dialogVisible"], 0);
+}
+
+TEST(Foreground, ADoubleTapBringsTheDialogBackToTheFront) {
+    CorvaneDevice device;
+    device->start();
+    input(*device, "ok");
+    EXPECT_FALSE(device.screen()["nav_bar"]["ok_button"]);
+    input(*device, "doubletap");
+    const json screen = device.screen();
+    EXPECT_TRUE(screen["dialog"]["visible"]);
+    EXPECT_EQ(screen["nav_bar"]["caption"], "Corvane");
+    EXPECT_TRUE(screen["nav_bar"]["ok_button"]);
+    EXPECT_TRUE(input(*device, "ok"));
+    EXPECT_EQ(device.app()["dialogVisible"], 0);
+}
+
+TEST(InputPanel, APanelLeftUpIsLoweredByTheDialog) {
+    sim::DeviceOptions options = sim::corvane_device_options();
+    options.input_panel_up = true;  // left up by the previous program
+    CorvaneDevice device(std::move(options));
+    EXPECT_TRUE(device.screen()["input_panel_up"]);
+    device->start();
+    EXPECT_FALSE(device.screen()["input_panel_up"]);
+    EXPECT_TRUE(input(*device, "quit"));
+    EXPECT_EQ(device->exit_code(), 0);
+}
+
+TEST(InputPanel, WhileUpItCoversTheQuitButtonButNotTheCheckBoxes) {
+    CorvaneDevice device;
+    device->start();
+    input(*device, "sip-up");  // the user raises it over the dialog
+    EXPECT_TRUE(device.screen()["input_panel_up"]);
+    EXPECT_FALSE(input(*device, "quit"));
+    EXPECT_EQ(device->program_state(), sim::ProgramState::Running);
+    EXPECT_TRUE(input(*device, "allow100"));  // near the top: still reachable
+    EXPECT_EQ(device.app()["allow100"], 1);
+    EXPECT_TRUE(input(*device, "ok"));  // the navigation bar is above it
+    EXPECT_EQ(device.app()["dialogVisible"], 0);
+}
+
+// A dialog procedure that ends the dialog on OK and then looks whether its
+// window is still there, as a procedure may after EndDialog.
+BOOL g_shown_after_end = FALSE;
+BOOL CALLBACK EndOnOk(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    if (message == WM_COMMAND && LOWORD(wparam) == IDOK) {
+        EndDialog(dialog, 1);
+        g_shown_after_end = ShowWindow(dialog, SW_SHOW);
+        return TRUE;
+    }
+    return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+TEST(ModalLoop, EndDialogEndsTheLoopAfterTheCurrentMessageAndItsResultIsReturned) {
+    int result = 0;
+    g_shown_after_end = FALSE;
+    CorvaneDevice device(corvane_test::run_as_program([&] {
+        HINSTANCE instance = sim::Module::instance();
+        HRSRC found = FindResourceW(instance, MAKEINTRESOURCE(IDD_SETTINGS), RT_DIALOG);
+        result = DialogBoxIndirectParamW(instance, (LPCDLGTEMPLATEW)LoadResource(instance, found),
+                                         NULL, EndOnOk, 0);
+    }));
+    device->start();
+    EXPECT_TRUE(device.screen()["dialog"]["visible"]);
+    EXPECT_TRUE(input(*device, "ok"));
+    EXPECT_TRUE(g_shown_after_end);  // still on screen while its message is handled
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(device.screen()["dialog"].is_null());  // destroyed once the loop ended
+    EXPECT_EQ(device->exit_code(), 0);
+}
+
 TEST(CheckBoxes, EachClickMirrorsTheControlIntoTheStateRecord) {
     CorvaneDevice device;
     device->start();

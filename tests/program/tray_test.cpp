@@ -173,6 +173,100 @@ TEST(ShellBubbles, ABubbleIsOpenForItsDurationThenKeptCollapsedUntilRemoved) {
     EXPECT_TRUE(device.screen()["bubbles"].empty());
 }
 
+TEST(ShellBubbles, HundredsOfBubblesLeaveOneIconOfTheProgramsOwn) {
+    CorvaneDevice device;
+    device->start();
+    input(*device, "notify");
+    input(*device, "ok");
+    for (int i = 0; i < 300; ++i) {
+        input(*device, "tap");  // each a speed change with its bubble
+    }
+    EXPECT_GE(device.calls("SHNotificationAdd").size(), 300u);
+    EXPECT_EQ(device.snapshot()["program"]["owned_icons"], 1);
+    device->locked([&](sim::Device& d) {
+        ASSERT_FALSE(d.shell().bubbles.empty());
+        const sim::LoadedIcon* icon = d.icons().find(d.shell().bubbles.back().icon);
+        ASSERT_NE(icon, nullptr);  // the bubble's icon is still alive
+        EXPECT_EQ(icon->resource, IDI_APP);
+        EXPECT_EQ(icon->image.width, 16);
+    });
+    input(*device, "close");
+    EXPECT_EQ(device.snapshot()["program"]["owned_icons"], 0);  // gone with the process
+}
+
+TEST(ShellBubbles, StraightToTrayNeverPopsUpAndEveryFieldIsRecorded) {
+    CorvaneDevice device(run_as_program([&] {
+        SHNOTIFICATIONDATA record{};
+        record.cbStruct = kBubbleSize;
+        record.dwID = 1;
+        record.npPriority = SHNP_INFORM;
+        record.csDuration = 4;
+        record.grfFlags = SHNF_STRAIGHTTOTRAY;
+        record.hwndSink = reinterpret_cast<HWND>(std::uintptr_t{0x1234});
+        record.lParam = 77;
+        record.pszHTML = TEXT("quiet");
+        SHNotificationAdd(&record);
+        record.dwID = 2;
+        record.grfFlags = SHNF_CRITICAL | 0x4000;  // an unknown bit is ignored
+        record.pszHTML = TEXT("loud");
+        SHNotificationAdd(&record);
+    }));
+    device->start();
+    const json bubbles = device.screen()["bubbles"];
+    ASSERT_EQ(bubbles.size(), 2u);
+    EXPECT_FALSE(bubbles[0]["open"]);
+    EXPECT_EQ(bubbles[0]["flags"], "0x1");
+    EXPECT_TRUE(bubbles[1]["open"]);
+    EXPECT_EQ(bubbles[1]["critical"], true);
+    device->locked([&](sim::Device& d) {
+        EXPECT_EQ(d.shell().bubbles[0].sink, reinterpret_cast<HWND>(std::uintptr_t{0x1234}));
+        EXPECT_EQ(d.shell().bubbles[0].lparam, 77);
+    });
+}
+
+TEST(ShellBubbles, TheSpeedBubblePopsUpAndIsNotCritical) {
+    CorvaneDevice device;
+    device->start();
+    input(*device, "notify");
+    input(*device, "ok");
+    const json bubbles = device.screen()["bubbles"];
+    ASSERT_EQ(bubbles.size(), 1u);
+    EXPECT_TRUE(bubbles[0]["open"]);
+    EXPECT_FALSE(bubbles[0].contains("flags"));
+}
+
+TEST(ShellTray, TheTipIsReadToItsFullRoomAndRefusedWithoutATerminator) {
+    std::vector<BOOL> results;
+    CorvaneDevice device(run_as_program([&] {
+        NOTIFYICONDATA record{};
+        record.cbSize = kTraySize;
+        record.hWnd = reinterpret_cast<HWND>(std::uintptr_t{0x1234});
+        record.uFlags = NIF_TIP;
+        constexpr std::size_t room = sizeof(record.szTip) / sizeof(record.szTip[0]);
+        static_assert(room == 64);
+        for (std::size_t i = 0; i < room; ++i) {
+            record.szTip[i] = u'x';
+        }
+        record.uID = 1;
+        results.push_back(Shell_NotifyIcon(NIM_ADD, &record));  // no terminator: refused
+        record.szTip[room - 1] = 0;
+        results.push_back(Shell_NotifyIcon(NIM_ADD, &record));  // 63 characters
+        record.szTip[room - 1] = u'x';
+        results.push_back(Shell_NotifyIcon(NIM_MODIFY, &record));  // refused, tip unchanged
+        record.uFlags = 0;
+        record.uID = 2;
+        results.push_back(Shell_NotifyIcon(NIM_ADD, &record));  // no tip read
+    }));
+    device->start();
+    EXPECT_EQ(results, (std::vector<BOOL>{FALSE, TRUE, FALSE, TRUE}));
+    device->locked([&](sim::Device& d) {
+        ASSERT_EQ(d.shell().tray.size(), 2u);
+        EXPECT_EQ(d.shell().tray[0].tip, std::u16string(63, u'x'));
+        EXPECT_TRUE(d.shell().tray[1].tip.empty());
+        EXPECT_EQ(d.shell().tray_calls_refused, 2u);
+    });
+}
+
 TEST(ShellBubbles, RecordsOfTheWrongSizeAreRefusedAndTheSameIdReplaces) {
     std::vector<LRESULT> results;
     CorvaneDevice device(run_as_program([&] {

@@ -1,5 +1,6 @@
 // The PXA25x clock model and the device's physical mappings.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cmath>
 
@@ -105,6 +106,43 @@ TEST(CpufreqStats, TimeAtEachClockAndTransitions) {
     const auto first = sim::cpufreq_stats(fresh.history(), 0);
     ASSERT_EQ(first.time_in_state.size(), 1u);
     EXPECT_EQ(first.total_trans, 0u);
+}
+
+// Stores a CCCR word through a mapping of the register page, as the program
+// does: the clocks do not take it over until a frequency change.
+void store_cccr(sim::Pxa25xClocks& clocks, std::uint32_t word) {
+    void* page = mmap(nullptr, sim::Pxa25xClocks::kPageSize, PROT_READ | PROT_WRITE, MAP_SHARED,
+                      clocks.page_fd(), 0);
+    ASSERT_NE(page, MAP_FAILED);
+    static_cast<volatile std::uint32_t*>(page)[sim::kCccrOffset / 4] = word;
+    munmap(page, sim::Pxa25xClocks::kPageSize);
+}
+
+TEST(ClockModel, TurboWithoutFcsSwitchesModeOfTheCurrentSettingOnly) {
+    sim::Pxa25xClocks clocks;
+    clocks.foreign_program(0, 0x241);  // 398.13 MHz turbo, 199.07 run
+    clocks.write_cclkcfg(10, 0, "t");  // run mode
+    EXPECT_EQ(rounded(clocks.core_mhz()), 199.07);
+    store_cccr(clocks, 0x2C1);
+    EXPECT_EQ(clocks.cccr(), 0x2C1u);
+    clocks.write_cclkcfg(20, sim::kCclkcfgTurbo, "t");  // turbo of 0x241, not 0x2C1
+    EXPECT_EQ(clocks.applied_cccr(), 0x241u);
+    EXPECT_EQ(rounded(clocks.core_mhz()), 398.13);
+    clocks.write_cclkcfg(30, sim::kCclkcfgTurbo | sim::kCclkcfgFcs, "t");  // now taken over
+    EXPECT_EQ(clocks.applied_cccr(), 0x2C1u);
+    EXPECT_EQ(rounded(clocks.core_mhz()), 497.66);
+}
+
+TEST(ClockModel, ResumeAppliesTheStoredCccrInRunMode) {
+    sim::Pxa25xClocks clocks;
+    clocks.foreign_program(0, 0x241);
+    clocks.write_cclkcfg(10, 0, "t");  // run mode: 199.07 MHz
+    store_cccr(clocks, 0x161);         // run clock x4: stored, never taken over
+    EXPECT_EQ(rounded(clocks.core_mhz()), 199.07);
+    clocks.sleep_and_resume(100);
+    EXPECT_EQ(clocks.applied_cccr(), 0x161u);
+    EXPECT_EQ(clocks.cclkcfg(), 0u);
+    EXPECT_EQ(rounded(clocks.core_mhz()), 398.13);  // 0x161's run clock, not 0x241's
 }
 
 // --- Mappings, through the platform calls --------------------------------------
