@@ -130,17 +130,7 @@ void DeterministicScheduler::preemption_point(Lock& lock) {
 }
 
 void DeterministicScheduler::block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
-    auto* self = static_cast<FiberThread*>(Kernel::current());
-    if (self == nullptr) {
-        std::fprintf(stderr, "simulator: a blocking call was made outside a program thread\n");
-        std::abort();
-    }
-    if (self->killed_) {
-        throw ThreadKilled{};
-    }
-    self->channel_ = channel;
-    self->wake_at_ = wake_at;
-    self->state_ = SimThread::State::Blocked;
+    auto* self = static_cast<FiberThread*>(&mark_blocked(channel, wake_at));
     yield_to_driver(lock, *self);
     self->channel_ = nullptr;
     self->wake_at_.reset();

@@ -102,17 +102,7 @@ void FreeRunningScheduler::preemption_point(Lock&) {
 }
 
 void FreeRunningScheduler::block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
-    auto* self = static_cast<HostThread*>(Kernel::current());
-    if (self == nullptr) {
-        std::fprintf(stderr, "simulator: a blocking call was made outside a program thread\n");
-        std::abort();
-    }
-    if (self->killed_) {
-        throw ThreadKilled{};
-    }
-    self->channel_ = channel;
-    self->wake_at_ = wake_at;
-    self->state_ = SimThread::State::Blocked;
+    auto* self = static_cast<HostThread*>(&mark_blocked(channel, wake_at));
     --active_;
     driver_cv_.notify_all();
     auto woken = [&] { return self->state_ != SimThread::State::Blocked || self->killed_; };

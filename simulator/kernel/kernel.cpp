@@ -4,6 +4,7 @@
 
 #include "simulator/kernel/deterministic.h"
 #include "simulator/kernel/free_running.h"
+#include "simulator/result.h"
 
 namespace sim {
 
@@ -83,6 +84,20 @@ std::vector<const SimThread*> Scheduler::threads() const {
         }
     }
     return out;
+}
+
+SimThread& Scheduler::mark_blocked(const void* channel, std::optional<Millis> wake_at) {
+    SimThread* self = Kernel::current();
+    if (self == nullptr) {
+        fatal("a blocking call was made outside a program thread");
+    }
+    if (self->killed_) {
+        throw ThreadKilled{};
+    }
+    self->channel_ = channel;
+    self->wake_at_ = wake_at;
+    self->state_ = SimThread::State::Blocked;
+    return *self;
 }
 
 void Scheduler::notify(const void* channel) {

@@ -148,6 +148,9 @@ class Scheduler {
     virtual void shutdown() = 0;
 
   protected:
+    // The calling program thread, marked blocked on `channel` until
+    // `wake_at`; a killed thread unwinds instead. Fatal on the driver.
+    SimThread& mark_blocked(const void* channel, std::optional<Millis> wake_at);
     // A new record of the scheduler's own kind.
     virtual std::unique_ptr<SimThread> make_thread() = 0;
     // Starts a new thread; false when the host cannot.
