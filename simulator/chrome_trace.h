@@ -25,13 +25,18 @@ namespace sim {
 class ChromeTrace {
   public:
     // Listens to the driver's device from now on; before start, so that the
-    // whole run is in it. The trace must outlive the driver's running.
-    explicit ChromeTrace(Driver& driver);
+    // whole run is in it. The trace must outlive the driver's running. With
+    // `max_events`, only that many of the latest events are kept (a device
+    // that runs all day on the page); 0 keeps them all.
+    explicit ChromeTrace(Driver& driver, std::size_t max_events = 0);
     ChromeTrace(const ChromeTrace&) = delete;
     ChromeTrace& operator=(const ChromeTrace&) = delete;
 
     // The document: {"traceEvents": [...], "displayTimeUnit": "ms"}, with the
-    // clock hardware's events from `clock_history`.
+    // clock hardware's events from `clock_history`. When older events were
+    // dropped, the document starts at the oldest one kept: the clock's
+    // events from before it are left out but for the last one (the clock
+    // then in force), and a bubble whose start was dropped is left out.
     json document(const std::deque<ClockEvent>& clock_history) const;
 
     // The track numbers (tid) of the fixed tracks; program threads follow.
@@ -45,11 +50,15 @@ class ChromeTrace {
     void on_wait(const void* channel, Millis from, Millis to);
     int thread_track(const std::string& thread);
 
-    json events_ = json::array();
+    void add(json event);
+
+    std::size_t max_events_;
+    std::deque<json> events_;
+    bool dropped_ = false;               // older events were dropped to keep max_events_
     std::map<std::string, int> tracks_;  // program thread name -> tid
     int next_track_ = kFirstThreadTrack;
-    std::set<std::uint64_t> open_bubbles_;
-    Millis last_t_ = 0;  // ids of the bubbles on screen
+    std::set<std::uint64_t> open_bubbles_;  // ids of the bubbles on screen
+    Millis last_t_ = 0;
 };
 
 }  // namespace sim

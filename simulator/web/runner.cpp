@@ -61,6 +61,40 @@ Runner::View Runner::view() const {
     return view_;
 }
 
+std::uint64_t Runner::request_trace() {
+    std::uint64_t ticket = 0;
+    {
+        std::lock_guard lock(mu_);
+        ticket = ++trace_asked_;
+    }
+    input_cv_.notify_all();
+    return ticket;
+}
+
+Runner::Trace Runner::trace() const {
+    std::lock_guard lock(mu_);
+    return trace_;
+}
+
+bool Runner::make_trace() {
+    std::uint64_t ticket = 0;
+    {
+        std::lock_guard lock(mu_);
+        if (trace_asked_ == trace_.ticket || std::chrono::steady_clock::now() < next_trace_) {
+            return false;
+        }
+        ticket = trace_asked_;
+    }
+    auto text = std::make_shared<const std::string>(device_->locked([this](Device& d) {
+        return chrome_->document(d.clocks().history())
+            .dump(-1, ' ', false, json::error_handler_t::replace);
+    }));
+    std::lock_guard lock(mu_);
+    trace_ = Trace{std::move(text), ticket};
+    next_trace_ = std::chrono::steady_clock::now() + kTraceInterval;
+    return true;
+}
+
 Millis Runner::virtual_now() const {
     const auto wall = std::chrono::steady_clock::now() - wall_start_;
     return static_cast<Millis>(std::chrono::duration<double, std::milli>(wall).count() * speed_);
@@ -77,6 +111,7 @@ void Runner::loop() {
         log_.push_back(event);
         ++log_seq_;
     });
+    chrome_.emplace(*device_, kTraceEvents);
     wall_start_ = std::chrono::steady_clock::now();
     device_->start();
     publish();
@@ -100,7 +135,13 @@ void Runner::loop() {
                 wake = std::min(wake, at);
             }
             wake = unpublished ? next_publish : std::max(wake, next_publish);
-            input_cv_.wait_until(lock, wake, [&] { return stop_ || !queue_.empty(); });
+            const bool trace_asked = trace_asked_ != trace_.ticket;
+            if (trace_asked) {
+                wake = std::min(wake, std::max(next_trace_, std::chrono::steady_clock::now()));
+            }
+            input_cv_.wait_until(lock, wake, [&] {
+                return stop_ || !queue_.empty() || (trace_asked_ != trace_.ticket && !trace_asked);
+            });
             if (stop_) {
                 break;
             }
@@ -115,8 +156,11 @@ void Runner::loop() {
         for (const Input& input : inputs) {
             apply(*device_, input);
         }
+        // A trace made is announced at once: the server answers its requests
+        // when a view is published.
+        const bool traced = make_trace();
         const auto wall = std::chrono::steady_clock::now();
-        if (wall >= next_publish) {
+        if (traced || wall >= next_publish) {
             publish();
             next_publish = wall + kPublishInterval;
             unpublished = false;
@@ -124,6 +168,7 @@ void Runner::loop() {
             unpublished = true;
         }
     }
+    chrome_.reset();
     device_.reset();
 }
 

@@ -20,10 +20,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "simulator/chrome_trace.h"
 #include "simulator/input.h"
 
 namespace sim::web {
@@ -55,14 +57,32 @@ class Runner {
     };
     View view() const;
 
+    // The device's trace in the Chrome trace event format, made on the
+    // runner's thread: request_trace() asks for one and returns its ticket;
+    // the trace is made before the next view is published, and trace() holds
+    // it with the latest ticket it answers. Requests made meanwhile share one
+    // trace, and traces are made at most once per kTraceInterval, so that
+    // requests cannot keep the device from running. The trace keeps the
+    // latest kTraceEvents events.
+    static constexpr std::size_t kTraceEvents = 50000;
+    static constexpr std::chrono::milliseconds kTraceInterval{1000};
+    std::uint64_t request_trace();
+    struct Trace {
+        std::shared_ptr<const std::string> json;
+        std::uint64_t ticket = 0;
+    };
+    Trace trace() const;
+
   private:
     void loop();
     void publish();
+    bool make_trace();
     Millis virtual_now() const;
 
     DeviceOptions options_;
     double speed_;
     std::unique_ptr<Driver> device_;
+    std::optional<ChromeTrace> chrome_;
     std::thread thread_;
     std::chrono::steady_clock::time_point wall_start_;
 
@@ -73,6 +93,9 @@ class Runner {
     std::deque<Input> queue_;
     bool stop_ = false;
     View view_;
+    std::uint64_t trace_asked_ = 0;  // the latest ticket given out
+    Trace trace_;
+    std::chrono::steady_clock::time_point next_trace_;  // the earliest the next may be made
 
     std::mutex log_mu_;  // the trace sink's, taken with the device locked
     std::deque<json> log_;

@@ -97,6 +97,7 @@ Response json_error(http::status status, const std::string& message) {
 }
 
 class EventStream;
+class Connection;
 
 // What connections share with the server and may outlive it (a connection's
 // handlers can be destroyed after the server, with the I/O context).
@@ -128,10 +129,14 @@ class Http {
     Response get(std::string_view path, std::string_view query);
     // The answer to an input whose body has been read.
     Response act(const Request& req);
+    // Asks the runner for the device's trace; the connection is answered
+    // when it is made (answer_traces, with the next view).
+    void await_trace(std::shared_ptr<Connection> connection);
 
   private:
     void accept();
     void push_views();
+    void answer_traces();
     bool host_allowed(std::string_view host) const;
     bool origin_allowed(std::string_view origin) const;
     std::optional<std::string> icon_png(std::uint16_t id, int size);
@@ -139,6 +144,7 @@ class Http {
     Runner& runner_;
     const Module module_;
     std::map<std::pair<std::uint16_t, int>, std::string> icons_;
+    std::vector<std::pair<std::uint64_t, std::shared_ptr<Connection>>> trace_waiters_;
     std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
     std::shared_ptr<asio::io_context> io_ = std::make_shared<asio::io_context>(1);
     tcp::acceptor acceptor_{*io_};
@@ -297,6 +303,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
                                 });
     }
 
+    // The device's trace, as a file to save.
+    void send_trace(const std::string& document) {
+        Response res = answer(http::status::ok, document, "application/json");
+        res.set(http::field::content_disposition, "attachment; filename=\"corvane-trace.json\"");
+        respond(std::move(res));
+    }
+
   private:
     void on_header(beast::error_code ec) {
         if (ec == http::error::header_limit) {
@@ -324,6 +337,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
         }
         if (req.method() != http::verb::get) {
             return respond(json_error(http::status::method_not_allowed, "only GET is served here"));
+        }
+        if (path == "/api/trace") {
+            return http_.await_trace(shared_from_this());
         }
         if (path == "/api/events") {
             if (http_.shared().streams.size() >=
@@ -515,6 +531,24 @@ void Http::push_views() {
     for (EventStream* stream : streams) {
         stream->push();
     }
+    answer_traces();
+}
+
+void Http::await_trace(std::shared_ptr<Connection> connection) {
+    trace_waiters_.emplace_back(runner_.request_trace(), std::move(connection));
+}
+
+void Http::answer_traces() {
+    const Runner::Trace trace = runner_.trace();
+    if (!trace.json) {
+        return;
+    }
+    auto answered = std::stable_partition(trace_waiters_.begin(), trace_waiters_.end(),
+                                          [&](const auto& w) { return w.first > trace.ticket; });
+    for (auto it = answered; it != trace_waiters_.end(); ++it) {
+        it->second->send_trace(*trace.json);
+    }
+    trace_waiters_.erase(answered, trace_waiters_.end());
 }
 
 bool Http::host_allowed(std::string_view host) const {

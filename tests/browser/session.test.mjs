@@ -2,14 +2,17 @@
 // runner: a double tap on the tray icon, a power cycle and another
 // program's CCCR write, then "Save the session as a scenario"; the file
 // must end with expect lines for the state the page shows, and running it
-// with corvane-sim --script must reach that state (exit 0). Every step waits
-// for what it expects; none waits for a fixed time.
+// with corvane-sim --script must reach that state (exit 0). Then the same
+// session's trace, downloaded from the page, read back against the trace
+// event format. Every step waits for what it expects; none waits for a
+// fixed time.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFile } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
+import { checkTraceFormat } from '../trace/trace_format.mjs';
 import { SIM, launchBrowser, startSimulator, stopSimulator } from './sim.mjs';
 
 let sim;
@@ -78,4 +81,31 @@ test('a session with a double tap, a power cycle and a CCCR write replays to the
   });
   assert.equal(replay.code, 0, `the replay passes:\n${text}\n${replay.stdout}${replay.stderr}`);
   assert.match(replay.stdout, /"result":"pass"/);
+});
+
+test('the trace downloaded from the page holds the session, in the trace event format', async () => {
+  const [download] = await Promise.all([page.waitForEvent('download'), page.locator('#download-trace').click()]);
+  assert.equal(download.suggestedFilename(), 'corvane-trace.json');
+  const file = join(dir, 'trace.json');
+  await download.saveAs(file);
+  const doc = JSON.parse(readFileSync(file, 'utf8'));
+  const problems = [];
+  const named = checkTraceFormat(doc, (ok, what) => { if (!ok) problems.push(what); });
+  assert.deepEqual(problems.slice(0, 10), [], 'the trace keeps the format\'s rules');
+
+  const names = [...named.values()];
+  for (const track of ['UI thread', 'clock hardware', 'shell', 'input']) {
+    assert.ok(names.includes(track), `a "${track}" track in ${names}`);
+  }
+  const events = doc.traceEvents;
+  const clockTrack = [...named].find(([, n]) => n === 'clock hardware')[0];
+  const kinds = events.filter((e) => e.tid === clockTrack && e.ph === 'i').map((e) => e.name);
+  for (const kind of ['sleep-resume', 'foreign-cccr', 'cclkcfg-write']) {
+    assert.ok(kinds.includes(kind), `the clock hardware track shows ${kind}`);
+  }
+  // The counter ends at the clock the page shows.
+  const counter = events.filter((e) => e.ph === 'C' && e.name === 'core clock');
+  assert.equal(counter.at(-1).args.MHz.toFixed(2), await page.locator('#mhz').textContent());
+  // The double tap's touches are on the input track.
+  assert.ok(events.filter((e) => e.cat === 'input' && e.name === 'touch').length >= 2, 'the touches');
 });
