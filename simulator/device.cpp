@@ -134,6 +134,7 @@ void Device::on_ui_thread_end(SimThread& thread) {
     const std::size_t ranges = memory_.release_all();
     const std::size_t handles = handles_.close_all();
     const std::size_t icons = icons_.release_owned();
+    reclaimed_ = Reclaimed{ranges, handles, icons};
     json event = {{"process", to_string(state_)}};
     if (exit_code_) {
         event["exit_code"] = *exit_code_;

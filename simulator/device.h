@@ -88,6 +88,13 @@ class Device {
     void launch();
     ProgramState program_state() const { return state_; }
     std::optional<int> exit_code() const { return exit_code_; }
+    // What the process still held when it ended, and its end freed.
+    struct Reclaimed {
+        std::size_t reservations = 0;
+        std::size_t handles = 0;
+        std::size_t icons = 0;
+    };
+    Reclaimed reclaimed_at_end() const { return reclaimed_; }
     std::size_t program_threads() const;  // live threads besides the UI thread
     // The foreground window if it is a dialog on screen: the one window the
     // OK button and the touch screen's clicks reach.
@@ -111,6 +118,7 @@ class Device {
     const SimThread* ui_thread_ = nullptr;
     ProgramState state_ = ProgramState::NotStarted;
     std::optional<int> exit_code_;
+    Reclaimed reclaimed_;
 };
 
 }  // namespace sim

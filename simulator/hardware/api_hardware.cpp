@@ -66,10 +66,11 @@ void write_cclkcfg(PlatformCall& call, std::uint32_t value, TrapAddress trapped_
     Device& device = call.device();
     device.clocks().write_cclkcfg(device.now(), value, device.thread_name(Kernel::current()));
     log_access(call, {"p14", 0, value, "c6", "c0", 0}, nullptr, trapped_at);
-    const auto& e = device.clocks().history().back();
-    json event = {{"hw", "clock"}};
-    event.update(view::clock_state(e));
-    device.emit(std::move(event));
+    if (call.tracing()) {
+        json event = {{"hw", "clock"}};
+        event.update(view::clock_state(device.clocks().history().back()));
+        device.emit(std::move(event));
+    }
 }
 
 }  // namespace sim

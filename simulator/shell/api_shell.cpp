@@ -195,10 +195,16 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
             device.now() + static_cast<sim::Millis>(bubble.duration_s) * 1000, [&device, serial] {
                 if (sim::Bubble* b = device.shell().find_bubble_by_serial(serial)) {
                     b->open = false;
-                    device.emit(
-                        {{"screen", "bubble-collapsed"}, {"bubble", sim::view::bubble(*b)}});
+                    if (device.trace().enabled()) {
+                        device.emit(
+                            {{"screen", "bubble-collapsed"}, {"bubble", sim::view::bubble(*b)}});
+                    }
                 }
             });
+    }
+    // The rest only traces the call (and its text is costly to build).
+    if (!call.tracing()) {
+        return ERROR_SUCCESS;
     }
     json args = {{"cbStruct", data->cbStruct},
                  {"dwID", data->dwID},
@@ -231,7 +237,10 @@ LRESULT SHNotificationRemove(const CLSID* clsid, DWORD id) {
     LRESULT result = E_INVALIDARG;
     std::string note = "no such bubble";
     if (bubble != nullptr) {
-        call.device().emit({{"screen", "bubble-removed"}, {"bubble", sim::view::bubble(*bubble)}});
+        if (call.tracing()) {
+            call.device().emit(
+                {{"screen", "bubble-removed"}, {"bubble", sim::view::bubble(*bubble)}});
+        }
         shell.bubbles.erase(shell.bubbles.begin() + (bubble - shell.bubbles.data()));
         result = ERROR_SUCCESS;
         note.clear();

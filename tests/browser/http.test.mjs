@@ -135,7 +135,7 @@ test('the media type of the input is matched exactly, in any case, with paramete
 
 test('every API route answers only its own page', async () => {
   const own = `http://127.0.0.1:${sim.port}`;
-  for (const path of ['/api/state', '/api/events', '/api/icon/109']) {
+  for (const path of ['/api/state', '/api/events', '/api/icon/109', '/api/trace']) {
     for (const [headers, what] of [[{ 'Sec-Fetch-Site': 'cross-site' }, 'another site'],
                                    [{ 'Sec-Fetch-Site': 'same-site' }, 'another port'],
                                    [{ Origin: 'http://evil.example' }, 'another origin'],
@@ -193,6 +193,19 @@ test('an input body is limited, and refused before any byte of it is sent', asyn
   assert.equal(res.status, 400);
   assert.match(JSON.parse(res.body).error, /unknown action/);
   assert.deepEqual(await quietState(), before, 'the device is as it was');
+});
+
+test('the trace is a file to save; requests at once share one trace, made at most once a second', async () => {
+  const many = await Promise.all(Array.from({ length: 20 }, () => request({ path: '/api/trace' })));
+  for (const res of many) {
+    assert.equal(res.status, 200);
+    assert.match(res.headers['content-type'], /^application\/json/);
+    assert.equal(res.headers['content-disposition'], 'attachment; filename="corvane-trace.json"');
+    assert.ok(Array.isArray(JSON.parse(res.body).traceEvents));
+  }
+  // Twenty requests, and the runner made no more than a couple of traces.
+  assert.ok(new Set(many.map((r) => r.body)).size <= 2, 'the requests share their traces');
+  assert.equal((await request({ method: 'POST', path: '/api/trace', headers: { 'Content-Type': 'application/json' }, body: '{}' })).status, 405);
 });
 
 test('paths outside the page are not found', async () => {
