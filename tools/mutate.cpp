@@ -346,7 +346,7 @@ int main(int argc, char** argv) {
                                   "-DCMAKE_CXX_FLAGS=-Wno-error";
     const std::string compile = "cmake --build " + quote(build.string());
     const std::string test = "ctest --test-dir " + quote(build.string()) + " -L " + quote(o.tests) +
-                             " --timeout 300 -j2 --output-on-failure";
+                             " --timeout 120 -j2 --output-on-failure";
     std::cout << "Building the scratch copy in " << o.work.string() << "\n" << std::flush;
     if (run(configure, log) != 0 || run(compile, log) != 0) {
         fail("the unchanged tree does not build; see " + log.string());
