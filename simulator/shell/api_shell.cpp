@@ -82,7 +82,6 @@ BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
                        : message == NIM_DELETE ? "NIM_DELETE"
                                                : "?";
     if (data == nullptr || data->cbSize != kTrayRecordSize) {
-        ++shell.tray_calls_refused;
         SIM_LOG_CALL(call,
                      {verb, data == nullptr ? json("NULL") : json({{"cbSize", data->cbSize}})},
                      FALSE, "record size must be " + std::to_string(kTrayRecordSize));
@@ -93,7 +92,6 @@ BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
     constexpr std::size_t kTipRoom = sizeof(data->szTip) / sizeof(data->szTip[0]);
     if ((message == NIM_ADD || message == NIM_MODIFY) && (data->uFlags & NIF_TIP) &&
         std::char_traits<WCHAR>::find(data->szTip, kTipRoom, 0) == nullptr) {
-        ++shell.tray_calls_refused;
         SIM_LOG_CALL(
             call, {verb, json({{"uFlags", data->uFlags}})}, FALSE,
             "tip has no terminator within its " + std::to_string(kTipRoom) + " characters");
@@ -154,7 +152,6 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
     sim::Device& device = call.device();
     sim::ShellState& shell = device.shell();
     if (data == nullptr || data->cbStruct != kBubbleRecordSize) {
-        ++shell.bubble_calls_refused;
         SIM_LOG_CALL(call, {data == nullptr ? json("NULL") : json({{"cbStruct", data->cbStruct}})},
                      E_INVALIDARG, "record size must be " + std::to_string(kBubbleRecordSize));
         return E_INVALIDARG;

@@ -44,8 +44,6 @@ struct ShellState {
     bool input_panel_up = false;
     StylusState stylus;  // touches on the tray (stylus.h)
     std::uint64_t next_bubble_serial = 1;
-    std::uint64_t tray_calls_refused = 0;
-    std::uint64_t bubble_calls_refused = 0;
     std::uint64_t bubbles_accepted = 0;     // SHNotificationAdd calls that succeeded
     std::uint64_t bubble_remove_calls = 0;  // SHNotificationRemove calls, found or not
 
