@@ -4,8 +4,8 @@
 // time pass with the wall clock (times a speed factor), firing each
 // deadline in order, applies the input that arrives from the page, and
 // publishes a view of the device (its snapshot, the clock's history and the
-// latest events) as one JSON text. Other threads only queue input and read
-// the published view.
+// latest events) as one JSON text. Other threads only queue input, ask for
+// the device's trace, and read what was published.
 //
 // Views are coalesced: at most one every kPublishInterval of wall time
 // (about 30 a second) whatever the device's speed, each one the whole latest
