@@ -104,6 +104,23 @@ TEST(Foreground, ADoubleTapBringsTheDialogBackToTheFront) {
     EXPECT_EQ(device.app()["dialogVisible"], 0);
 }
 
+TEST(Foreground, WithoutTheCaptionStyleTheOkButtonComesFromTheDialogsInitialisation) {
+    // The template without WS_EX_CAPTIONOKBTN (a DIALOG template's extended
+    // style is its second double word): the OK button the program asks for
+    // with SHIDIF_DONEBUTTON is then the only one.
+    sim::DeviceOptions options = sim::corvane_device_options();
+    for (auto& e : options.resources) {
+        if (e.type == sim::ResId::number(sim::rt::kDialog)) {
+            e.data[7] &= 0x7F;
+        }
+    }
+    CorvaneDevice device(std::move(options));
+    device->start();
+    EXPECT_TRUE(device.screen()["nav_bar"]["ok_button"]);
+    EXPECT_TRUE(input(*device, "ok"));
+    EXPECT_EQ(device.app()["dialogVisible"], 0);
+}
+
 TEST(InputPanel, APanelLeftUpIsLoweredByTheDialog) {
     sim::DeviceOptions options = sim::corvane_device_options();
     options.input_panel_up = true;  // left up by the previous program

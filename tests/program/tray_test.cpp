@@ -156,6 +156,47 @@ TEST(ShellTray, TouchesArriveAsTheCallbackMessage) {
     EXPECT_EQ(lparams, (std::vector<json>{513, 514, 513, 514, 515, 514}));
 }
 
+// A window of its own with an icon in the tray, recording what reaches it
+// through the icon's callback message.
+std::vector<LPARAM> g_touches;
+constexpr UINT kTouchMessage = WM_USER + 1;
+BOOL CALLBACK RecordTouches(HWND dialog, UINT message, WPARAM, LPARAM lparam) {
+    if (message == WM_INITDIALOG) {
+        NOTIFYICONDATA record{};
+        record.cbSize = kTraySize;
+        record.hWnd = dialog;
+        record.uID = 1;
+        record.uFlags = NIF_MESSAGE;
+        record.uCallbackMessage = kTouchMessage;
+        Shell_NotifyIcon(NIM_ADD, &record);
+        return TRUE;
+    }
+    if (message == kTouchMessage) {
+        g_touches.push_back(lparam);
+    }
+    return FALSE;
+}
+
+TEST(ShellTray, TheStylusDoubleTapsWithinItsTimeAndAThirdTouchStartsAgain) {
+    g_touches.clear();
+    CorvaneDevice device(run_as_program([] {
+        HINSTANCE instance = sim::Module::instance();
+        HRSRC found = FindResourceW(instance, MAKEINTRESOURCE(IDD_SETTINGS), RT_DIALOG);
+        DialogBoxIndirectParamW(instance, (LPCDLGTEMPLATEW)LoadResource(instance, found), NULL,
+                                RecordTouches, 0);
+    }));
+    device->start();
+    // Three quick touches: a double tap, then a first touch again; then two
+    // touches further apart than the double-tap time.
+    for (const char* step : {"touch", "lift", "wait 100ms", "touch", "lift", "wait 100ms", "touch",
+                             "lift", "wait 600ms", "touch", "lift"}) {
+        ASSERT_TRUE(input(*device, step)) << step;
+    }
+    EXPECT_EQ(g_touches,
+              (std::vector<LPARAM>{WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP,
+                                   WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDOWN, WM_LBUTTONUP}));
+}
+
 TEST(ShellBubbles, ABubbleIsOpenForItsDurationThenKeptCollapsedUntilRemoved) {
     CorvaneDevice device;
     device->start();
