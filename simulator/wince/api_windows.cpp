@@ -255,15 +255,10 @@ LRESULT SendDlgItemMessageW(HWND dialog, int itemId, UINT message, WPARAM wParam
         note = "no such control";
     } else if (message == BM_GETCHECK) {
         result = item->check;
-    } else if (message == BM_SETCHECK) {
-        item->check = wParam == BST_CHECKED ? BST_CHECKED : BST_UNCHECKED;
-        screen_event(device, "check-box-set", *item);
     } else {
         note = "message not supported by the simulator";
     }
-    const char* name = message == BM_GETCHECK   ? "BM_GETCHECK"
-                       : message == BM_SETCHECK ? "BM_SETCHECK"
-                                                : nullptr;
+    const char* name = message == BM_GETCHECK ? "BM_GETCHECK" : nullptr;
     SIM_LOG_CALL(
         call,
         {hwnd_name(dialog), itemId, name != nullptr ? json(name) : json(message), wParam, lParam},

@@ -95,7 +95,6 @@ BOOL DestroyIcon(HICON icon);
 #define IDCANCEL 2
 
 #define BM_GETCHECK 0x00F0
-#define BM_SETCHECK 0x00F1
 #define BST_UNCHECKED 0
 #define BST_CHECKED 1
 #define BN_CLICKED 0
