@@ -52,21 +52,7 @@ bool DeterministicScheduler::start(SimThread& thread) {
 }
 
 void DeterministicScheduler::thread_body(DeterministicScheduler* self, FiberThread* t) {
-    bool run = false;
-    {
-        Lock lock(self->mu_);
-        run = !t->killed_;
-    }
-    std::optional<std::uint32_t> code;
-    if (run) {
-        try {
-            code = t->body_();
-        } catch (const ThreadExit& e) {
-            code = e.code;
-        } catch (const ThreadKilled&) {
-            // The process ended under this thread; it has no exit code.
-        }
-    }
+    const std::optional<std::uint32_t> code = self->run_body(*t);
     Lock lock(self->mu_);
     self->finish(*t, code);
 }

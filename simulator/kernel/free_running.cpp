@@ -54,21 +54,7 @@ bool FreeRunningScheduler::start(SimThread& thread) {
 
 void FreeRunningScheduler::thread_main(HostThread* t) {
     set_current(t);
-    bool run = false;
-    {
-        Lock lock(mu_);
-        run = !t->killed_;
-    }
-    std::optional<std::uint32_t> code;
-    if (run) {
-        try {
-            code = t->body_();
-        } catch (const ThreadExit& e) {
-            code = e.code;
-        } catch (const ThreadKilled&) {
-            // The process ended under this thread; it has no exit code.
-        }
-    }
+    const std::optional<std::uint32_t> code = run_body(*t);
     Lock lock(mu_);
     --active_;
     finish(*t, code);

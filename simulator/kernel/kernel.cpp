@@ -52,6 +52,23 @@ SimThread* Scheduler::spawn(std::string name, std::function<std::uint32_t()> bod
     return &t;
 }
 
+std::optional<std::uint32_t> Scheduler::run_body(SimThread& t) {
+    {
+        Lock lock(mu_);
+        if (t.killed_) {
+            return std::nullopt;
+        }
+    }
+    try {
+        return t.body_();
+    } catch (const ThreadExit& e) {
+        return e.code;
+    } catch (const ThreadKilled&) {
+        // The process ended under this thread; it has no exit code.
+        return std::nullopt;
+    }
+}
+
 void Scheduler::finish(SimThread& t, std::optional<std::uint32_t> code) {
     t.exit_code_ = code;
     t.state_ = SimThread::State::Finished;

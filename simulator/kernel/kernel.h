@@ -156,6 +156,9 @@ class Scheduler {
     // Starts a new thread; false when the host cannot.
     virtual bool start(SimThread& t) = 0;
     virtual void make_ready(SimThread& t) = 0;
+    // Runs a thread's body (lock not held) unless the thread was killed
+    // before it ran: its exit code, or none when it was killed.
+    std::optional<std::uint32_t> run_body(SimThread& t);
     // The end of a thread's body (lock held): records how it ended and
     // tells its owner.
     void finish(SimThread& t, std::optional<std::uint32_t> code);
