@@ -7,6 +7,11 @@
 
 // Beast's string_view is std::string_view: set for the whole library in
 // CMake (BOOST_BEAST_USE_STD_STRING_VIEW), the same in every file.
+//
+// <utility> first: Boost 1.74's asio/awaitable.hpp uses std::exchange
+// without including it, which GCC 12's headers do not bring in otherwise.
+#include <utility>
+
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -15,7 +20,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "simulator/web/runner.h"
 
