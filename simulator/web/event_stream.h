@@ -22,6 +22,7 @@ class EventStream;
 struct Shared {
     std::size_t connections = 0;
     std::set<EventStream*> streams;
+    std::size_t trace_downloads = 0;  // asked for or being sent
 };
 
 // An open event stream: the response head, then the latest view as an event

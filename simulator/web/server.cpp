@@ -71,7 +71,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
         : http_(http), shared_(http.shared_ptr()), stream_(std::move(socket)) {
         ++shared_->connections;
     }
-    ~Connection() { --shared_->connections; }
+    ~Connection() {
+        --shared_->connections;
+        if (trace_download_) {
+            --shared_->trace_downloads;
+        }
+    }
 
     void start() {
         deadline_ = std::chrono::steady_clock::now() + Server::kRequestDeadline;
@@ -122,6 +127,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
             return respond(json_error(http::status::method_not_allowed, "only GET is served here"));
         }
         if (path == "/api/trace") {
+            if (shared_->trace_downloads >= static_cast<std::size_t>(Server::kMaxTraceDownloads)) {
+                return respond(json_error(http::status::service_unavailable,
+                                          "too many trace downloads at once"));
+            }
+            trace_download_ = true;
+            ++shared_->trace_downloads;
             return http_.await_trace(shared_from_this());
         }
         if (path == "/api/events") {
@@ -233,6 +244,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::string continue_;
     std::array<char, 4096> scratch_{};
     std::size_t lingered_ = 0;
+    bool trace_download_ = false;  // counted in shared_->trace_downloads
 };
 
 std::variant<int, std::string> Http::listen(int port) {

@@ -30,6 +30,9 @@ namespace sim::web {
 class Server {
   public:
     static constexpr int kMaxEventStreams = 4;
+    // Trace downloads asked for or being sent at once (each holds a copy of
+    // a trace of up to tens of megabytes).
+    static constexpr int kMaxTraceDownloads = 4;
     static constexpr std::size_t kMaxActionBody = 4096;
     static constexpr std::size_t kMaxHeader = 8192;
     static constexpr std::chrono::seconds kRequestDeadline{5};
