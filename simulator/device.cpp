@@ -38,7 +38,7 @@ Device::Device(DeviceOptions options)
     arm_trap::install();
 #endif
     memory_.add_physical_page(
-        PhysicalPage{kClocksManagerBase, Pxa25xClocks::kPageSize, clocks_.page_fd()});
+        PhysicalPage{kClocksManagerBase, Pxa25xClocks::kPageSize, clocks_.page()});
 }
 
 Device::~Device() {

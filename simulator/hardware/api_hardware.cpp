@@ -7,26 +7,34 @@
 
 using sim::PlatformCall;
 
+// The register an access reaches through the program's mapping. What the
+// device's MMU would fault on ends the run as a program fault.
+static std::uint32_t* mapped_register(PlatformCall& call, PULONG reg, bool store) {
+    const sim::VirtualMemory& memory = call.device().memory();
+    auto word = memory.register_at(reg, store);
+    if (!word.ok()) {
+        sim::program_fault(std::string(call.name()) + " at " + memory.name_of(reg) + ": " +
+                           word.error().message);
+    }
+    return word.value();
+}
+
 ULONG READ_REGISTER_ULONG(PULONG reg) {
     PlatformCall call("READ_REGISTER_ULONG");
-    const auto where = call.device().memory().translate(reg);
-    // The load goes through the pointer: an unmapped address faults here.
-    const ULONG value = __atomic_load_n(reg, __ATOMIC_SEQ_CST);
+    const ULONG value = __atomic_load_n(mapped_register(call, reg, false), __ATOMIC_SEQ_CST);
     SIM_LOG_CALL(call, {call.device().memory().name_of(reg)}, sim::hex(value),
-                 where ? "physical " + sim::hex(where->physical) : std::string());
+                 "physical " + sim::hex(call.device().memory().translate(reg)->physical));
     return value;
 }
 
 void WRITE_REGISTER_ULONG(PULONG reg, ULONG value) {
     PlatformCall call("WRITE_REGISTER_ULONG");
     sim::Device& device = call.device();
-    const auto where = device.memory().translate(reg);
-    // The store goes through the pointer: through a read-only mapping it
-    // faults, as on the device.
-    __atomic_store_n(reg, value, __ATOMIC_SEQ_CST);
+    __atomic_store_n(mapped_register(call, reg, true), value, __ATOMIC_SEQ_CST);
+    const std::uint64_t physical = device.memory().translate(reg)->physical;
     SIM_LOG_CALL(call, {device.memory().name_of(reg), sim::hex(value)}, nullptr,
-                 where ? "physical " + sim::hex(where->physical) : std::string());
-    if (where && where->physical == sim::kClocksManagerBase + sim::kCccrOffset) {
+                 "physical " + sim::hex(physical));
+    if (physical == sim::kClocksManagerBase + sim::kCccrOffset) {
         device.clocks().note_cccr_store(device.now(), value,
                                         device.thread_name(sim::Kernel::current()));
     }
@@ -38,11 +46,9 @@ bool is_cclkcfg(int coprocessor, int opcode1, int crn, int crm, int opcode2) {
 }
 
 // The access as the trace shows it: MRC/MCR's operands, and for a trapped
-// instruction where it was ("via": "trap", "pc").
+// instruction where it was ("via": "trap", "pc"). Called only when tracing,
+// so that the arguments are not built for nothing on every monitor pass.
 void log_access(PlatformCall& call, sim::json args, sim::json result, sim::TrapAddress trapped_at) {
-    if (!call.tracing()) {
-        return;
-    }
     sim::json event = {
         {"call", call.name()}, {"args", std::move(args)}, {"ret", std::move(result)}};
     event["note"] = "CCLKCFG";
@@ -58,15 +64,17 @@ namespace sim {
 
 std::uint32_t read_cclkcfg(PlatformCall& call, TrapAddress trapped_at) {
     const std::uint32_t value = call.device().clocks().cclkcfg();
-    log_access(call, {"p14", 0, "c6", "c0", 0}, value, trapped_at);
+    if (call.tracing()) {
+        log_access(call, {"p14", 0, "c6", "c0", 0}, value, trapped_at);
+    }
     return value;
 }
 
 void write_cclkcfg(PlatformCall& call, std::uint32_t value, TrapAddress trapped_at) {
     Device& device = call.device();
     device.clocks().write_cclkcfg(device.now(), value, device.thread_name(Kernel::current()));
-    log_access(call, {"p14", 0, value, "c6", "c0", 0}, nullptr, trapped_at);
     if (call.tracing()) {
+        log_access(call, {"p14", 0, value, "c6", "c0", 0}, nullptr, trapped_at);
         json event = {{"hw", "clock"}};
         event.update(view::clock_state(device.clocks().history().back()));
         device.emit(std::move(event));

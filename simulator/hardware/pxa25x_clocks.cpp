@@ -1,20 +1,9 @@
 #include "simulator/hardware/pxa25x_clocks.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cstring>
-
-#include "simulator/result.h"
-
 namespace sim {
 
 namespace {
 constexpr std::size_t kHistoryBound = 100000;
-
-[[noreturn]] void fatal_errno(const char* what) {
-    fatal(std::string(what) + ": " + std::strerror(errno));
-}
 }  // namespace
 
 CccrFields cccr_fields(std::uint32_t cccr) {
@@ -54,27 +43,10 @@ const char* to_string(ClockEvent::Kind kind) {
 }
 
 Pxa25xClocks::Pxa25xClocks() {
-    fd_ = memfd_create("pxa25x-clocks-manager", MFD_CLOEXEC);
-    if (fd_ < 0) {
-        fatal_errno("memfd_create");
-    }
-    if (ftruncate(fd_, kPageSize) != 0) {
-        fatal_errno("ftruncate");
-    }
-    void* view = mmap(nullptr, kPageSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
-    if (view == MAP_FAILED) {
-        fatal_errno("mmap");
-    }
-    page_ = static_cast<std::uint32_t*>(view);
     store_register(kCccrOffset, kCccrReset);
     store_register(kCkenOffset, kCkenReset);
     store_register(kOsccOffset, 0);
     record(0, ClockEvent::Kind::Reset, 0, "");
-}
-
-Pxa25xClocks::~Pxa25xClocks() {
-    munmap(page_, kPageSize);
-    close(fd_);
 }
 
 void Pxa25xClocks::store_register(std::uint32_t offset, std::uint32_t value) {

@@ -1,10 +1,10 @@
 // The PXA25x clocks manager: CCCR (memory-mapped at 0x41300000) and the
 // coprocessor 14 register CCLKCFG.
 //
-// The clocks manager's registers live in a shared memory object, one page,
-// that the simulated VirtualCopy maps into the program's address space, so a
-// program reads and writes CCCR through a real mapping. CCLKCFG is reached
-// through the coprocessor stand-ins.
+// The clocks manager's registers live in one page of the model, which the
+// simulated VirtualCopy maps for the program: its READ_REGISTER_ULONG and
+// WRITE_REGISTER_ULONG through that mapping reach this page. CCLKCFG is
+// reached through the coprocessor instructions.
 //
 // Decoding follows the processor manual: crystal 3.6864 MHz; memory clock =
 // crystal x L factor (codes 1..5: 27, 32, 36, 40, 45); run clock = memory
@@ -16,6 +16,7 @@
 #ifndef CORVANE_SIMULATOR_HARDWARE_PXA25X_CLOCKS_H
 #define CORVANE_SIMULATOR_HARDWARE_PXA25X_CLOCKS_H
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -73,13 +74,13 @@ const char* to_string(ClockEvent::Kind kind);
 class Pxa25xClocks {
   public:
     Pxa25xClocks();
-    ~Pxa25xClocks();
     Pxa25xClocks(const Pxa25xClocks&) = delete;
     Pxa25xClocks& operator=(const Pxa25xClocks&) = delete;
 
-    // The shared memory object holding the register page, for mappings.
-    int page_fd() const { return fd_; }
+    // The register page, for mappings: what the program stores through one
+    // lands here, and the clocks take it over at the next frequency change.
     static constexpr std::size_t kPageSize = 4096;
+    std::uint32_t* page() { return page_.data(); }
 
     std::uint32_t cccr() const;
     std::uint32_t cclkcfg() const { return cclkcfg_; }
@@ -108,8 +109,7 @@ class Pxa25xClocks {
     void record(Millis t, ClockEvent::Kind kind, std::uint32_t value, const std::string& thread,
                 std::string note = {});
 
-    int fd_ = -1;
-    std::uint32_t* page_ = nullptr;  // the model's own view of the register page
+    std::array<std::uint32_t, kPageSize / 4> page_{};
     std::uint32_t cclkcfg_ = 0;
     std::uint32_t applied_cccr_ = kCccrReset;
     std::deque<ClockEvent> history_;

@@ -54,7 +54,8 @@ BOOL VirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect) {
 BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
     PlatformCall call("VirtualFree");
     sim::VirtualMemory& memory = call.device().memory();
-    const std::string name = memory.name_of(address);
+    // Named before the release, which takes the name away.
+    const std::string name = call.tracing() ? memory.name_of(address) : std::string();
     std::string error;
     BOOL ok = FALSE;
     if (freeType != MEM_RELEASE || size != 0) {

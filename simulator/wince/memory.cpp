@@ -2,6 +2,8 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+
 namespace sim {
 
 namespace {
@@ -14,9 +16,9 @@ VirtualMemory::~VirtualMemory() {
     for (const auto& [base, range] : ranges_) {
         munmap(reinterpret_cast<void*>(base), range.size);
     }
-    for (const auto& [size, slots] : free_) {
-        for (const FreeSlot& slot : slots) {
-            munmap(reinterpret_cast<void*>(slot.base), size);
+    for (const auto& [size, bases] : free_) {
+        for (const std::uintptr_t base : bases) {
+            munmap(reinterpret_cast<void*>(base), size);
         }
     }
 }
@@ -32,29 +34,26 @@ Result<void*> VirtualMemory::reserve(std::uint32_t size) {
     const std::size_t bytes = round_to_pages(size);
     auto pooled = free_.find(bytes);
     if (pooled != free_.end() && !pooled->second.empty()) {
-        const FreeSlot slot = pooled->second.back();
+        const std::uintptr_t base = pooled->second.back();
         pooled->second.pop_back();
         --free_count_;
-        ranges_[slot.base] = Range{bytes, next_serial_++, std::nullopt, 0, slot.backing};
-        return reinterpret_cast<void*>(slot.base);
+        ranges_[base] = Range{bytes, next_serial_++, std::nullopt, 0};
+        return reinterpret_cast<void*>(base);
     }
     void* p = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) {
         return Error{"host address space exhausted"};
     }
-    ranges_[reinterpret_cast<std::uintptr_t>(p)] =
-        Range{bytes, next_serial_++, std::nullopt, 0, {}};
+    ranges_[reinterpret_cast<std::uintptr_t>(p)] = Range{bytes, next_serial_++, std::nullopt, 0};
     return p;
 }
 
 void VirtualMemory::recycle(std::uintptr_t base, const Range& range) {
-    void* p = reinterpret_cast<void*>(base);
-    if (free_count_ >= kMaxFreeSlots ||
-        (range.mapped_bytes > 0 && mprotect(p, range.mapped_bytes, PROT_NONE) != 0)) {
-        munmap(p, range.size);
+    if (free_count_ >= kMaxFreeSlots) {
+        munmap(reinterpret_cast<void*>(base), range.size);
         return;
     }
-    free_[range.size].push_back(FreeSlot{base, range.backing});
+    free_[range.size].push_back(base);
     ++free_count_;
 }
 
@@ -102,30 +101,13 @@ Result<void> VirtualMemory::map_physical(void* dest, std::uint64_t physical, std
     if (size > page->second.size) {
         return Error{"size runs past the device's memory"};
     }
-    int prot = 0;
-    if (access == 0x02) {
-        prot = PROT_READ;
-    } else if (access == 0x04) {
-        prot = PROT_READ | PROT_WRITE;
-    } else {
+    if (access != 0x02 && access != 0x04) {
         return Error{"protection must be PAGE_READONLY or PAGE_READWRITE"};
     }
-    const std::size_t bytes = round_to_pages(size);
-    const int fd = page->second.fd;
-    if (range.backing.fd == fd && range.backing.bytes == bytes) {
-        // The object is already there from an earlier use of this host range.
-        if (mprotect(dest, bytes, prot) != 0) {
-            return Error{"host mapping failed"};
-        }
-    } else {
-        void* p = mmap(dest, bytes, prot, MAP_SHARED | MAP_FIXED, fd, 0);
-        if (p == MAP_FAILED) {
-            return Error{"host mapping failed"};
-        }
-        range.backing = Backing{fd, bytes};
-    }
-    range.mapping = Translation{physical, prot == (PROT_READ | PROT_WRITE)};
-    range.mapped_bytes = bytes;
+    // The mapping covers whole pages, as the MMU maps them, but never more
+    // than the device has.
+    range.mapping = Translation{physical, access == 0x04};
+    range.mapped_bytes = std::min(round_to_pages(size), page->second.size);
     return {};
 }
 
@@ -158,6 +140,30 @@ std::optional<VirtualMemory::Translation> VirtualMemory::translate(const void* p
         return std::nullopt;
     }
     return Translation{entry->second.mapping->physical + offset, entry->second.mapping->writable};
+}
+
+Result<std::uint32_t*> VirtualMemory::register_at(const void* p, bool store) const {
+    const auto* entry = range_containing(p);
+    if (entry == nullptr) {
+        return Error{"no reserved range there"};
+    }
+    const Range& range = entry->second;
+    if (!range.mapping) {
+        return Error{"the range maps nothing"};
+    }
+    const auto offset = reinterpret_cast<std::uintptr_t>(p) - entry->first;
+    if (offset % sizeof(std::uint32_t) != 0) {
+        return Error{"not aligned to 4 bytes"};
+    }
+    if (offset + sizeof(std::uint32_t) > range.mapped_bytes) {
+        return Error{"past the mapped bytes"};
+    }
+    if (store && !range.mapping->writable) {
+        return Error{"store through a read-only mapping"};
+    }
+    // map_physical checked that the mapped bytes lie within the device page.
+    const PhysicalPage& page = physical_.at(range.mapping->physical);
+    return page.words + offset / sizeof(std::uint32_t);
 }
 
 std::string VirtualMemory::name_of(const void* p) const {

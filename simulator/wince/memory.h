@@ -1,16 +1,20 @@
 // Virtual memory of the simulated device: reservations, physical mappings
 // and their release, with real host mappings underneath.
 //
-// A reservation is a host page with no access. Mapping a device's physical
-// page into it maps that device's shared memory object over it with the
-// protection asked for, so a load through it reads the device register and
-// a store through a read-only mapping faults, as on the device.
+// A reservation is a range of host pages with no access, and they keep no
+// access for their whole life: mapping a device's physical page into a range
+// only records the translation. The register accessors (READ_REGISTER_ULONG,
+// WRITE_REGISTER_ULONG) look an address up here and reach the device's
+// register through `register_at`, which refuses what the device's MMU would
+// fault on: an address with no mapping (never mapped, or released), a store
+// through a read-only mapping, an access past the mapped bytes or not
+// aligned to its 4 bytes. Any other load or store through a range (a plain
+// pointer dereference that bypasses the accessors) faults on the host page,
+// so no register access goes unseen by the device.
 //
-// The program maps and releases a register page around every access, so the
-// host pages are pooled: a released range goes back to the pool with no
-// access and whatever object it had mapped still underneath, and mapping the
-// same object into it again is one change of protection rather than a new
-// host mapping. Access to a released range still faults.
+// The program maps and releases a register page around every access, so
+// this costs no host system call: released host ranges are pooled and
+// handed out again for reservations of the same size.
 #ifndef CORVANE_SIMULATOR_WINCE_MEMORY_H
 #define CORVANE_SIMULATOR_WINCE_MEMORY_H
 
@@ -24,12 +28,12 @@
 
 namespace sim {
 
-// A device page that can be mapped: its physical address and the shared
-// memory object that holds it.
+// A device page that can be mapped: its physical address and the device's
+// own memory behind it, 32-bit registers.
 struct PhysicalPage {
     std::uint64_t base = 0;
     std::size_t size = 0;
-    int fd = -1;
+    std::uint32_t* words = nullptr;
 };
 
 class VirtualMemory {
@@ -62,6 +66,10 @@ class VirtualMemory {
     // The physical address mapped at `p`, if any.
     std::optional<Translation> translate(const void* p) const;
 
+    // The device register a 32-bit load (or, with `store`, a store) at `p`
+    // reaches, or why the device would fault on it.
+    Result<std::uint32_t*> register_at(const void* p, bool store) const;
+
     // A short stable name for a reservation ("range#3"), for traces.
     std::string name_of(const void* p) const;
 
@@ -77,33 +85,21 @@ class VirtualMemory {
     int failing_mappings() const { return fail_mappings_; }
 
   private:
-    // The host object under a host range's first `bytes` (fd -1: anonymous
-    // memory only). It stays there, with no access, after the range is released.
-    struct Backing {
-        int fd = -1;
-        std::size_t bytes = 0;
-    };
     struct Range {
         std::size_t size = 0;
         std::uint64_t serial = 0;
         std::optional<Translation> mapping;  // at the range's start
         std::size_t mapped_bytes = 0;
-        Backing backing;
-    };
-    struct FreeSlot {
-        std::uintptr_t base = 0;
-        Backing backing;
     };
     // Released host ranges kept for reuse, at most this many.
     static constexpr std::size_t kMaxFreeSlots = 16;
 
     const std::pair<const std::uintptr_t, Range>* range_containing(const void* p) const;
-    // Takes away all access to a range and keeps it for reuse, or unmaps it
-    // when the pool is full.
+    // Keeps a released host range for reuse, or unmaps it when the pool is full.
     void recycle(std::uintptr_t base, const Range& range);
 
     std::map<std::uintptr_t, Range> ranges_;
-    std::map<std::size_t, std::vector<FreeSlot>> free_;  // by size
+    std::map<std::size_t, std::vector<std::uintptr_t>> free_;  // by size
     std::size_t free_count_ = 0;
     std::map<std::uint64_t, PhysicalPage> physical_;
     std::uint64_t next_serial_ = 1;
