@@ -4,7 +4,7 @@
 //
 //   CORVANE_RANDOM_SEED=<seed> build/dev/tests/corvane_random_tests
 //
-// CORVANE_RANDOM_SEEDS sets how many seeds run (default 10000; 2500 under a sanitizer).
+// CORVANE_RANDOM_SEEDS sets how many seeds run (default 15000; 4000 under a sanitizer).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -31,9 +31,9 @@ namespace {
 #define CORVANE_SANITIZED 1
 #endif
 #ifdef CORVANE_SANITIZED
-constexpr std::uint64_t kDefaultSeeds = 2500;
+constexpr std::uint64_t kDefaultSeeds = 4000;
 #else
-constexpr std::uint64_t kDefaultSeeds = 10000;
+constexpr std::uint64_t kDefaultSeeds = 15000;
 #endif
 
 struct World {
