@@ -64,7 +64,7 @@ void RegisterMapAndRelease(benchmark::State& state) {
             state.SkipWithError("mapping failed");
             break;
         }
-        benchmark::DoNotOptimize(*memory.register_at(range, false).value());
+        benchmark::DoNotOptimize(*memory.register_at(range, false).value().word);
         memory.release(range);
     }
 }

@@ -9,32 +9,33 @@ using sim::PlatformCall;
 
 // The register an access reaches through the program's mapping. What the
 // device's MMU would fault on ends the run as a program fault.
-static std::uint32_t* mapped_register(PlatformCall& call, PULONG reg, bool store) {
+static sim::VirtualMemory::Register mapped_register(PlatformCall& call, PULONG reg, bool store) {
     const sim::VirtualMemory& memory = call.device().memory();
-    auto word = memory.register_at(reg, store);
-    if (!word.ok()) {
+    auto found = memory.register_at(reg, store);
+    if (!found.ok()) {
         sim::program_fault(std::string(call.name()) + " at " + memory.name_of(reg) + ": " +
-                           word.error().message);
+                           found.error().message);
     }
-    return word.value();
+    return found.value();
 }
 
 ULONG READ_REGISTER_ULONG(PULONG reg) {
     PlatformCall call("READ_REGISTER_ULONG");
-    const ULONG value = __atomic_load_n(mapped_register(call, reg, false), __ATOMIC_SEQ_CST);
+    const auto where = mapped_register(call, reg, false);
+    const ULONG value = __atomic_load_n(where.word, __ATOMIC_SEQ_CST);
     SIM_LOG_CALL(call, {call.device().memory().name_of(reg)}, sim::hex(value),
-                 "physical " + sim::hex(call.device().memory().translate(reg)->physical));
+                 "physical " + sim::hex(where.physical));
     return value;
 }
 
 void WRITE_REGISTER_ULONG(PULONG reg, ULONG value) {
     PlatformCall call("WRITE_REGISTER_ULONG");
     sim::Device& device = call.device();
-    __atomic_store_n(mapped_register(call, reg, true), value, __ATOMIC_SEQ_CST);
-    const std::uint64_t physical = device.memory().translate(reg)->physical;
+    const auto where = mapped_register(call, reg, true);
+    __atomic_store_n(where.word, value, __ATOMIC_SEQ_CST);
     SIM_LOG_CALL(call, {device.memory().name_of(reg), sim::hex(value)}, nullptr,
-                 "physical " + sim::hex(physical));
-    if (physical == sim::kClocksManagerBase + sim::kCccrOffset) {
+                 "physical " + sim::hex(where.physical));
+    if (where.physical == sim::kClocksManagerBase + sim::kCccrOffset) {
         device.clocks().note_cccr_store(device.now(), value,
                                         device.thread_name(sim::Kernel::current()));
     }

@@ -130,19 +130,7 @@ std::size_t VirtualMemory::release_all() {
     return n;
 }
 
-std::optional<VirtualMemory::Translation> VirtualMemory::translate(const void* p) const {
-    const auto* entry = range_containing(p);
-    if (entry == nullptr || !entry->second.mapping) {
-        return std::nullopt;
-    }
-    const auto offset = reinterpret_cast<std::uintptr_t>(p) - entry->first;
-    if (offset >= entry->second.mapped_bytes) {
-        return std::nullopt;
-    }
-    return Translation{entry->second.mapping->physical + offset, entry->second.mapping->writable};
-}
-
-Result<std::uint32_t*> VirtualMemory::register_at(const void* p, bool store) const {
+Result<VirtualMemory::Register> VirtualMemory::register_at(const void* p, bool store) const {
     const auto* entry = range_containing(p);
     if (entry == nullptr) {
         return Error{"no reserved range there"};
@@ -163,7 +151,7 @@ Result<std::uint32_t*> VirtualMemory::register_at(const void* p, bool store) con
     }
     // map_physical checked that the mapped bytes lie within the device page.
     const PhysicalPage& page = physical_.at(range.mapping->physical);
-    return page.words + offset / sizeof(std::uint32_t);
+    return Register{page.words + offset / sizeof(std::uint32_t), range.mapping->physical + offset};
 }
 
 std::string VirtualMemory::name_of(const void* p) const {

@@ -59,16 +59,13 @@ class VirtualMemory {
     // returns how many there were.
     std::size_t release_all();
 
-    struct Translation {
-        std::uint64_t physical;
-        bool writable;
-    };
-    // The physical address mapped at `p`, if any.
-    std::optional<Translation> translate(const void* p) const;
-
     // The device register a 32-bit load (or, with `store`, a store) at `p`
-    // reaches, or why the device would fault on it.
-    Result<std::uint32_t*> register_at(const void* p, bool store) const;
+    // reaches and its physical address, or why the device would fault on it.
+    struct Register {
+        std::uint32_t* word;
+        std::uint64_t physical;
+    };
+    Result<Register> register_at(const void* p, bool store) const;
 
     // A short stable name for a reservation ("range#3"), for traces.
     std::string name_of(const void* p) const;
@@ -85,6 +82,10 @@ class VirtualMemory {
     int failing_mappings() const { return fail_mappings_; }
 
   private:
+    struct Translation {
+        std::uint64_t physical;
+        bool writable;
+    };
     struct Range {
         std::size_t size = 0;
         std::uint64_t serial = 0;
