@@ -1,7 +1,6 @@
 #include "simulator/wince/resources.h"
 
 #include <algorithm>
-#include <sstream>
 
 namespace sim {
 
@@ -21,118 +20,28 @@ std::string ResId::to_string() const {
     return out;
 }
 
-std::string ParseError::describe() const {
-    std::ostringstream s;
-    s << message << " (at byte " << offset << ")";
-    return s.str();
-}
-
 namespace {
 
-// A bounds-checked little-endian reader over a span.
-class Reader {
-  public:
-    explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-
-    std::size_t pos() const { return pos_; }
-    std::size_t remaining() const { return bytes_.size() - pos_; }
-    std::optional<ParseError> error() const { return error_; }
-    bool failed() const { return error_.has_value(); }
-
-    void fail(std::string message) {
-        if (!error_) {
-            error_ = ParseError{pos_, std::move(message)};
-        }
+// sz_Or_Ord: 0x0000 (none), 0xFFFF + ordinal, or a string.
+std::optional<ResId> sz_or_ord(Reader& r, const char* what) {
+    const std::uint16_t first = r.peek_u16(what);
+    if (r.failed()) {
+        return std::nullopt;
     }
-    bool need(std::size_t n, const char* what) {
-        if (failed()) {
-            return false;
-        }
-        if (remaining() < n) {
-            fail(std::string("truncated: ") + what + " runs past the end");
-            return false;
-        }
-        return true;
+    if (first == 0x0000) {
+        r.skip(2, what);
+        return std::nullopt;
     }
-    std::uint8_t u8(const char* what) {
-        if (!need(1, what)) {
-            return 0;
-        }
-        return bytes_[pos_++];
+    if (first == 0xFFFF) {
+        r.skip(2, what);
+        return ResId::number(r.u16(what));
     }
-    std::uint16_t u16(const char* what) {
-        if (!need(2, what)) {
-            return 0;
-        }
-        const std::uint16_t v = static_cast<std::uint16_t>(bytes_[pos_] | bytes_[pos_ + 1] << 8);
-        pos_ += 2;
-        return v;
-    }
-    std::int16_t i16(const char* what) { return static_cast<std::int16_t>(u16(what)); }
-    std::uint32_t u32(const char* what) {
-        const std::uint32_t lo = u16(what);
-        const std::uint32_t hi = u16(what);
-        return lo | hi << 16;
-    }
-    std::int32_t i32(const char* what) { return static_cast<std::int32_t>(u32(what)); }
-
-    // A NUL-terminated UTF-16 string.
-    std::u16string sz(const char* what) {
-        std::u16string out;
-        for (;;) {
-            const std::uint16_t c = u16(what);
-            if (failed() || c == 0) {
-                return out;
-            }
-            out.push_back(static_cast<char16_t>(c));
-        }
-    }
-    // sz_Or_Ord: 0x0000 (none), 0xFFFF + ordinal, or a string.
-    std::optional<ResId> sz_or_ord(const char* what) {
-        if (!need(2, what)) {
-            return std::nullopt;
-        }
-        const std::uint16_t first =
-            static_cast<std::uint16_t>(bytes_[pos_] | bytes_[pos_ + 1] << 8);
-        if (first == 0x0000) {
-            pos_ += 2;
-            return std::nullopt;
-        }
-        if (first == 0xFFFF) {
-            pos_ += 2;
-            return ResId::number(u16(what));
-        }
-        return ResId::text(sz(what));
-    }
-    void align(std::size_t to, const char* what) {
-        const std::size_t pad = (to - pos_ % to) % to;
-        if (pad > 0 && need(pad, what)) {
-            pos_ += pad;
-        }
-    }
-    void skip(std::size_t n, const char* what) {
-        if (need(n, what)) {
-            pos_ += n;
-        }
-    }
-    std::span<const std::uint8_t> take(std::size_t n, const char* what) {
-        if (!need(n, what)) {
-            return {};
-        }
-        auto out = bytes_.subspan(pos_, n);
-        pos_ += n;
-        return out;
-    }
-
-  private:
-    std::span<const std::uint8_t> bytes_;
-    std::size_t pos_ = 0;
-    std::optional<ParseError> error_;
-};
+    return ResId::text(r.sz(what));
+}
 
 // A resource type or name in a .res header: 0xFFFF + ordinal, or a string.
 ResId res_name(Reader& r, const char* what) {
-    auto id = r.sz_or_ord(what);
+    auto id = sz_or_ord(r, what);
     if (!id) {
         // 0x0000 here is an empty string, which no resource may have.
         if (!r.failed()) {
@@ -209,8 +118,8 @@ Parsed<DialogTemplate> parse_dialog_template(std::span<const std::uint8_t> bytes
     t.y = r.i16("dialog y");
     t.cx = r.i16("dialog width");
     t.cy = r.i16("dialog height");
-    t.menu = r.sz_or_ord("dialog menu");
-    t.window_class = r.sz_or_ord("dialog class");
+    t.menu = sz_or_ord(r, "dialog menu");
+    t.window_class = sz_or_ord(r, "dialog class");
     t.title = r.sz("dialog title");
     if (t.style & kDsSetFont) {
         t.font_size = r.u16("font size");
@@ -229,8 +138,8 @@ Parsed<DialogTemplate> parse_dialog_template(std::span<const std::uint8_t> bytes
         item.cx = r.i16("control width");
         item.cy = r.i16("control height");
         item.id = r.u16("control id");
-        auto window_class = r.sz_or_ord("control class");
-        auto title = r.sz_or_ord("control title");
+        auto window_class = sz_or_ord(r, "control class");
+        auto title = sz_or_ord(r, "control title");
         const std::uint16_t extra = r.u16("control creation data size");
         auto data = r.take(extra, "control creation data");
         if (r.failed()) {

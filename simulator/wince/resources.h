@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "simulator/result.h"
+#include "simulator/wince/byte_reader.h"
 
 namespace sim {
 
@@ -29,15 +30,6 @@ struct ResId {
     std::string to_string() const;
 };
 
-struct ParseError {
-    std::size_t offset = 0;
-    std::string message;
-    std::string describe() const;
-};
-
-template <class T>
-using Parsed = Result<T, ParseError>;
-
 // --- .res files ------------------------------------------------------------
 namespace rt {
 constexpr std::uint16_t kIcon = 3;
@@ -50,6 +42,9 @@ struct ResourceEntry {
     ResId name;
     std::uint16_t language = 0;
     std::vector<std::uint8_t> data;
+    // Where the data lies in a loaded executable image (relative to its
+    // base); 0 for a resource read from a .res file.
+    std::uint32_t rva = 0;
 };
 
 Parsed<std::vector<ResourceEntry>> parse_res_file(std::span<const std::uint8_t> bytes);
