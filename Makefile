@@ -4,13 +4,16 @@
 # Both install what is missing first (scripts/install-deps.sh).
 
 SHELL := /bin/bash
-.PHONY: run screenshots test build bench bench-arm mutate deps deps-build test-dev test-asan test-tsan test-arm test-gcc format clean
+.PHONY: run screenshots test build device deps-device bench bench-arm mutate deps deps-build test-dev test-asan test-tsan test-arm test-gcc test-device format clean
 
 deps:
 	scripts/install-deps.sh
 
 deps-build:
 	scripts/install-deps.sh --build
+
+deps-device:
+	scripts/install-deps.sh --device
 
 build: deps-build
 	cmake --preset dev
@@ -24,7 +27,7 @@ run: build
 screenshots: build deps
 	node tests/browser/screenshots.mjs docs/screenshots
 
-test: deps test-dev test-asan test-tsan test-arm test-gcc
+test: deps test-device test-dev test-asan test-tsan test-arm test-gcc
 
 test-dev:
 	cmake --preset dev
@@ -41,9 +44,24 @@ test-tsan:
 	cmake --build --preset tsan
 	ctest --preset tsan -LE 'fuzz|browser|arm|lint'
 
+# The Pocket PC executable, build/device/corvane.exe (and its symbol map
+# corvane.map): the program cross-compiled by GCC, linked by GNU ld at the PE
+# layout, written out as a PE file by mkpe (platform/wince). Its project is
+# platform/wince, configured from there; the build and test presets work
+# from here too.
+device: deps-device
+	cmake -S platform/wince --preset device
+	cmake --build --preset device
+
+# The device build's checks: the machine code, the platform calls, three PE
+# readers, mkpe's refusals.
+test-device: device
+	ctest --preset device
+
 # The ARM lane: the program's ARM code (and the simulator's headless part)
-# cross-built for armel and run on an emulated PXA255.
-test-arm:
+# cross-built for armel and run on an emulated PXA255; it also loads the
+# device build's corvane.exe.
+test-arm: device
 	cmake --preset arm
 	cmake --build --preset arm
 	ctest --preset arm
@@ -55,9 +73,9 @@ test-gcc:
 	cmake --preset gcc
 	cmake --build --preset gcc
 
-# Benchmarks (not tests): a simulated day in the tray; the program's code
-# size for the device.
-bench: build
+# Benchmarks (not tests): a simulated day in the tray; the code size of the
+# device build's image.
+bench: build device
 	./build/dev/bench/corvane_tray_day_bench
 	./build/dev/bench/corvane_soak_bench
 	bench/code_size.sh

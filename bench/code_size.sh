@@ -1,30 +1,26 @@
 #!/usr/bin/env bash
-# The program's size for the PXA25x at -Os: its sources compiled as the ARM
-# check compiles them, linked from WinMain with unused sections dropped (the
-# platform's imports left unresolved, as a device link resolves them from
-# coredll, commctrl and aygshell). Prints the code (.text) and the constant
-# data (.rodata: texts, tables) in bytes. A benchmark, not a test.
-#   bench/code_size.sh [CLANG [LD_LLD [LLVM_SIZE]]]
+# The size of the device build's image, build/device/corvane.elf (make device
+# builds it): the program's code and the import stubs (.text), its constant
+# data (.rdata: texts, tables), its data and the uninitialised part of it,
+# the import tables, and corvane.exe's size on disk. A benchmark, not a test.
+#   bench/code_size.sh [DEVICE_BUILD_DIR [LLVM_OBJDUMP]]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-clang=${1:-clang++} lld=${2:-ld.lld} size=${3:-llvm-size}
-# shellcheck source=tests/arm/flags.sh
-source "$here/tests/arm/flags.sh"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT; [ -n "${KEEP:-}" ] && trap - EXIT && echo "work: $work"
-objects=()
-for source in "${ARM_PROGRAM_SOURCES[@]}"; do
-    object="$work/$(basename "${source%.cpp}").o"
-    "$clang" "${ARM_FLAGS[@]}" -I"$here" -isystem "$here/platform/wince/sdk-subset" \
-        -c "$here/$source" -o "$object"
-    objects+=("$object")
-done
-"$lld" -o "$work/corvane.elf" --gc-sections -e WinMain --unresolved-symbols=ignore-all \
-    "${objects[@]}" 2>/dev/null || "$lld" -o "$work/corvane.elf" --gc-sections \
-    -e _Z7WinMainP11HINSTANCE__S0_Pwi --unresolved-symbols=ignore-all "${objects[@]}"
-"$size" -A "$work/corvane.elf" | awk '
-    $1 == ".text"   { text = $2 }
-    $1 == ".rodata" { rodata = $2 }
-    $1 == ".data"   { data = $2 }
-    $1 == ".bss"    { bss = $2 }
-    END { printf "code (.text): %d bytes\nconstant data (.rodata): %d bytes\ndata: %d bytes, bss: %d bytes\n", text, rodata, data, bss }'
+build=${1:-$here/build/device} objdump=${2:-llvm-objdump}
+command -v "$objdump" >/dev/null || objdump=llvm-objdump-14
+if [ ! -f "$build/corvane.elf" ] || [ ! -f "$build/corvane.exe" ]; then
+    echo "no device build in $build: run make device first" >&2
+    exit 1
+fi
+size_of() {
+    local hex
+    hex=$("$objdump" -h "$build/corvane.elf" | awk -v name="$1" '$2 == name { print $3 }')
+    echo $((16#${hex:-0}))
+}
+stubs=$(grep -vc '^#' "$build/imports.txt")
+printf 'code (.text): %d bytes, %d of them the %d import stubs\n' \
+    "$(size_of .text)" $((stubs * 12)) "$stubs"
+printf 'constant data (.rdata): %d bytes\n' "$(size_of .rdata)"
+printf 'data: %d bytes, bss: %d bytes, import tables (.idata): %d bytes\n' \
+    "$(size_of .data)" "$(size_of .bss)" "$(size_of .idata)"
+printf 'corvane.exe: %d bytes\n' "$(stat -c %s "$build/corvane.exe")"

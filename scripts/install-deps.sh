@@ -5,6 +5,7 @@
 #
 #   scripts/install-deps.sh          everything (build, tests, browser tests)
 #   scripts/install-deps.sh --build  only what building the simulator needs
+#   scripts/install-deps.sh --device what building and checking corvane.exe needs
 set -euo pipefail
 
 build_packages=(
@@ -18,10 +19,16 @@ test_packages=(chromium)
 # GoogleTest and Google Benchmark for armel from Debian's multiarch packages
 # (nlohmann-json3-dev above is header-only and serves both).
 arm_packages=(g++-arm-linux-gnueabi qemu-user libgtest-dev:armel libbenchmark-dev:armel)
+# The device build (make device): the same cross compiler and GNU ld, and the
+# three independent PE readers its test checks the exe with (llvm-readobj
+# comes with llvm-14 above).
+device_packages=(g++-arm-linux-gnueabi binutils-arm-linux-gnueabi pev python3-pefile)
 
 want=("${build_packages[@]}")
-if [ "${1:-}" != "--build" ]; then
-  want+=("${test_packages[@]}" "${arm_packages[@]}")
+if [ "${1:-}" = "--device" ]; then
+  want+=("${device_packages[@]}")
+elif [ "${1:-}" != "--build" ]; then
+  want+=("${test_packages[@]}" "${arm_packages[@]}" "${device_packages[@]}")
   # Node.js may come from elsewhere (e.g. NodeSource); only ask Debian for
   # it when there is none, since Debian's npm conflicts with other builds.
   command -v node >/dev/null 2>&1 || want+=(nodejs)
@@ -30,7 +37,8 @@ fi
 
 # The armel packages need dpkg to know the architecture (apt-get update
 # below then fetches its package lists).
-if [ "${1:-}" != "--build" ] && ! dpkg --print-foreign-architectures | grep -qx armel; then
+if [ "${1:-}" != "--build" ] && [ "${1:-}" != "--device" ] &&
+  ! dpkg --print-foreign-architectures | grep -qx armel; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "The ARM lane needs armel packages. Run as root:  dpkg --add-architecture armel" >&2
     echo "then run $0 again (as root, or the apt-get command it prints)." >&2
@@ -59,7 +67,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 fi
 
-if [ "${1:-}" != "--build" ]; then
+if [ "${1:-}" != "--build" ] && [ "${1:-}" != "--device" ]; then
   here=$(cd "$(dirname "$0")/.." && pwd)
   if [ -f "$here/tests/browser/package.json" ] && [ ! -d "$here/tests/browser/node_modules/playwright-core" ]; then
     echo "Installing the browser tests' npm packages"

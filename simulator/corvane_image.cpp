@@ -1,5 +1,6 @@
 #include "simulator/corvane_image.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "app/app_state.h"
@@ -38,13 +39,39 @@ ProgramImage corvane_program() {
         }
         return record;
     };
-    image.names.buttons = {
-        {"quit", IDCANCEL}, {"allow100", IDC_ALLOW_100}, {"notify", IDC_SHOW_NOTIFICATION}};
-    image.names.check_boxes = {{"allow100", IDC_ALLOW_100}, {"notify", IDC_SHOW_NOTIFICATION}};
-    for (const StateField& f : kStateFields) {
-        image.names.state_fields.push_back(f.name);
-    }
     return image;
+}
+
+StateRecordLayout corvane_state_layout() {
+    StateRecordLayout layout;
+    layout.symbol = "AppState";
+    // The record is a row of 32-bit words (app_state.h), laid out alike on
+    // the device and in the ARM lane, where loaded images run.
+    const std::pair<const char*, std::size_t> offsets[] = {
+        {"speedMode", offsetof(AppStateRecord, speedMode)},
+        {"dialogVisible", offsetof(AppStateRecord, dialogVisible)},
+        {"targetClockConfig", offsetof(AppStateRecord, targetClockConfig)},
+        {"allow100", offsetof(AppStateRecord, allow100)},
+        {"showNotifications", offsetof(AppStateRecord, showNotifications)},
+        {"pendingNotifications", offsetof(AppStateRecord, pendingNotifications)},
+        {"monitorRunning", offsetof(AppStateRecord, monitorRunning)},
+    };
+    for (const auto& [name, offset] : offsets) {
+        const bool is_signed = std::string_view(name) != "targetClockConfig";
+        layout.fields.push_back({name, static_cast<std::uint32_t>(offset), is_signed});
+    }
+    return layout;
+}
+
+ProgramNames corvane_names() {
+    ProgramNames names;
+    names.buttons = {
+        {"quit", IDCANCEL}, {"allow100", IDC_ALLOW_100}, {"notify", IDC_SHOW_NOTIFICATION}};
+    names.check_boxes = {{"allow100", IDC_ALLOW_100}, {"notify", IDC_SHOW_NOTIFICATION}};
+    for (const StateField& f : kStateFields) {
+        names.state_fields.push_back(f.name);
+    }
+    return names;
 }
 
 std::vector<ResourceEntry> corvane_resources() {

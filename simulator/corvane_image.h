@@ -8,12 +8,20 @@
 #include <vector>
 
 #include "simulator/device.h"
+#include "simulator/wince/exe/exe_loader.h"
 
 namespace sim {
 
 // The program: WinMain as the entry; loading restores its state record to
 // the values it has when the image is loaded.
 ProgramImage corvane_program();
+
+// What scenarios call the program's controls and state fields.
+ProgramNames corvane_names();
+
+// Where a debugger finds the state record's fields in a loaded corvane.exe,
+// given the symbol map's address of AppState.
+StateRecordLayout corvane_state_layout();
 
 // corvane.res as built with the program.
 std::span<const std::uint8_t> corvane_res();

@@ -26,7 +26,7 @@ const char* to_string(ProgramState state) {
 
 Device::Device(DeviceOptions options)
     : kernel_(options.kernel),
-      module_(std::move(options.resources)),
+      module_(std::move(options.resources), options.program.instance, options.program.image_base),
       program_(std::move(options.program)) {
     if (g_current != nullptr) {
         fatal("only one device may exist at a time");
@@ -81,6 +81,21 @@ bool Device::post_message(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
     return true;
 }
 
+BOOL Device::call_dialog_proc(DLGPROC proc, HWND hwnd, UINT message, WPARAM wparam,
+                              LPARAM lparam) const {
+    if (program_.dialog_proc) {
+        return program_.dialog_proc(proc, hwnd, message, wparam, lparam);
+    }
+    return proc(hwnd, message, wparam, lparam);
+}
+
+DWORD Device::call_thread_routine(LPTHREAD_START_ROUTINE routine, LPVOID parameter) const {
+    if (program_.thread_routine) {
+        return program_.thread_routine(routine, parameter);
+    }
+    return routine(parameter);
+}
+
 Window* Device::foreground_dialog() {
     // Input goes to the foreground window only: a dialog on screen behind
     // another window, or shown without being activated, gets none.
@@ -103,7 +118,7 @@ void Device::launch() {
     ui_thread_ = kernel_.spawn(
         "ui",
         [this] {
-            const int code = program_.entry(Module::instance());
+            const int code = program_.entry(module_.instance());
             return static_cast<std::uint32_t>(code);
         },
         [this](SimThread& t) { on_ui_thread_end(t); });

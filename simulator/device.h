@@ -25,21 +25,30 @@
 
 namespace sim {
 
-// The words a scenario uses for the program's own things.
+// The words a scenario uses for a program's own things. They are the
+// program's, not its image's: a file loaded from disk carries no such names.
 struct ProgramNames {
     std::vector<std::pair<std::string, int>> buttons;      // a word that clicks a control
     std::vector<std::pair<std::string, int>> check_boxes;  // expect check <name> on|off
     std::vector<std::string> state_fields;                 // expect app <field> <value>
 };
 
-// What the device needs of a program: its entry, a way to reload its data
-// to the values it has at load time (every start begins afresh), an
-// optional debugger's view of its state, and its names.
+// What the device needs of a program, however it was opened (built in, or
+// loaded from an exe): the instance its entry is given and the resource
+// functions accept, its entry, a way to reload its data to the values it
+// has at load time (every start begins afresh), an optional debugger's view
+// of its state, and how the platform calls the program's code it was handed
+// (a dialog procedure, a thread routine). Unset calls are made directly, as
+// for the built-in program.
 struct ProgramImage {
+    HINSTANCE instance = Module::built_in_instance();
+    // Where a loaded image is mapped (its resources' data lies in it), or 0.
+    std::uintptr_t image_base = 0;
     std::function<int(HINSTANCE)> entry;
     std::function<void()> load;
     std::function<json()> inspect;
-    ProgramNames names;
+    std::function<BOOL(DLGPROC, HWND, UINT, WPARAM, LPARAM)> dialog_proc;
+    std::function<DWORD(LPTHREAD_START_ROUTINE, LPVOID)> thread_routine;
 };
 
 struct DeviceOptions {
@@ -75,6 +84,10 @@ class Device {
     HandleTable& handles() { return handles_; }
     SectionTable& sections() { return sections_; }
     const ProgramImage& program() const { return program_; }
+    // Calls into the program's code, as its image says they are made.
+    BOOL call_dialog_proc(DLGPROC proc, HWND hwnd, UINT message, WPARAM wparam,
+                          LPARAM lparam) const;
+    DWORD call_thread_routine(LPTHREAD_START_ROUTINE routine, LPVOID parameter) const;
     Millis now() const { return kernel_.now(); }
 
     // Posts a message to a window's thread and wakes it.

@@ -5,11 +5,15 @@
 //       serves the device on http://127.0.0.1:N (default 8053; 0 picks a
 //       free port). Ctrl+C stops it. A port in use is an error (exit 1).
 //   corvane-sim --script FILE [--seed N] [--quiet] [--res FILE] [--trace-out FILE.json]
+//              [--exe FILE.exe]
 //       runs a scenario in virtual time and prints the device's trace as
 //       JSON lines; exits 0 when every expectation held, 1 when one failed,
 //       2 on a bad command line, script or resource file. --trace-out also
 //       writes the trace in the Chrome trace event format (Perfetto,
-//       chrome://tracing).
+//       chrome://tracing). With --exe the device runs that Windows CE exe
+//       (the ARM lane: this simulator built for ARM, under qemu-arm) as the
+//       device's loader loads it, with the resources of its own .rsrc,
+//       instead of the program built in.
 #include <pthread.h>
 #include <signal.h>
 
@@ -37,6 +41,7 @@ struct Arguments {
     std::optional<std::uint64_t> seed;
     std::optional<std::string> res;
     std::optional<std::string> trace_out;
+    std::optional<std::string> exe;
     bool quiet = false;
     int port = 8053;
     double speed = 1.0;
@@ -45,7 +50,7 @@ struct Arguments {
 void usage() {
     std::cerr << "usage: corvane-sim [--port N] [--speed X] [--res FILE]\n"
                  "       corvane-sim --script FILE [--seed N] [--quiet] [--res FILE]"
-                 " [--trace-out FILE.json]\n";
+                 " [--trace-out FILE.json] [--exe FILE.exe]\n";
 }
 
 std::optional<Arguments> parse_arguments(int argc, char** argv) {
@@ -57,7 +62,7 @@ std::optional<Arguments> parse_arguments(int argc, char** argv) {
             continue;
         }
         if (arg != "--script" && arg != "--res" && arg != "--seed" && arg != "--port" &&
-            arg != "--speed" && arg != "--trace-out") {
+            arg != "--speed" && arg != "--trace-out" && arg != "--exe") {
             std::cerr << "corvane-sim: unknown argument '" << arg << "'\n";
             return std::nullopt;
         }
@@ -74,6 +79,8 @@ std::optional<Arguments> parse_arguments(int argc, char** argv) {
             a.res = v;
         } else if (arg == "--trace-out") {
             a.trace_out = v;
+        } else if (arg == "--exe") {
+            a.exe = v;
         } else if (arg == "--seed") {
             a.seed = std::strtoull(v.c_str(), &end, 10);
             if (v.empty() || *end != '\0' || errno != 0 || v[0] == '-') {
@@ -118,26 +125,46 @@ std::optional<std::vector<sim::ResourceEntry>> load_resources(const Arguments& a
     return std::move(resources.value());
 }
 
+// The device with the program built in (its resources, or a .res file
+// given on the command line), or with an exe loaded from a file.
+std::optional<sim::DeviceOptions> device_options(const Arguments& args,
+                                                 sim::Kernel::Options kernel) {
+    sim::DeviceOptions options = sim::corvane_device_options(kernel);
+    if (args.exe) {
+        auto opened = sim::open_exe(*args.exe, sim::corvane_state_layout());
+        if (!opened.ok()) {
+            std::cerr << "corvane-sim: " << opened.error().describe() << "\n";
+            return std::nullopt;
+        }
+        options.program = std::move(opened.value().image);
+        options.resources = std::move(opened.value().resources);
+        return options;
+    }
+    auto resources = load_resources(args);
+    if (!resources) {
+        return std::nullopt;
+    }
+    options.resources = std::move(*resources);
+    return options;
+}
+
 int run_script(const Arguments& args) {
     std::ifstream script(*args.script);
     if (!script) {
         std::cerr << "corvane-sim: cannot read " << *args.script << "\n";
         return 2;
     }
-    const sim::ProgramImage program = sim::corvane_program();
-    auto parsed = sim::parse_scenario(script, *args.script, program.names);
+    auto parsed = sim::parse_scenario(script, *args.script, sim::corvane_names());
     if (!parsed.ok()) {
         std::cerr << parsed.error().describe() << "\n";
         return 2;
     }
-    auto resources = load_resources(args);
-    if (!resources) {
-        return 2;
-    }
     sim::Kernel::Options kernel;
     kernel.seed = args.seed;
-    sim::DeviceOptions options = sim::corvane_device_options(kernel);
-    options.resources = std::move(*resources);
+    auto options = device_options(args, kernel);
+    if (!options) {
+        return 2;
+    }
 
     // The trace file is opened first: one that cannot be written runs nothing.
     std::ofstream trace_file;
@@ -149,7 +176,7 @@ int run_script(const Arguments& args) {
         }
     }
     auto print = [](const sim::json& j) { std::cout << j.dump() << "\n"; };
-    sim::Driver device(std::move(options));
+    sim::Driver device(std::move(*options));
     if (!args.quiet) {
         device.trace().add_sink(print);
     }
@@ -177,8 +204,8 @@ int run_script(const Arguments& args) {
 }
 
 int serve(const Arguments& args) {
-    auto resources = load_resources(args);
-    if (!resources) {
+    auto options = device_options(args, {});
+    if (!options) {
         return 2;
     }
 #ifdef CORVANE_HEADLESS
@@ -195,10 +222,9 @@ int serve(const Arguments& args) {
     sigaddset(&stop_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
-    sim::DeviceOptions options = sim::corvane_device_options();
-    options.resources = *resources;
-    sim::web::Runner runner(std::move(options), args.speed);
-    sim::web::Server server(runner, sim::Module(std::move(*resources)));
+    sim::Module module(options->resources, options->program.instance, options->program.image_base);
+    sim::web::Runner runner(std::move(*options), args.speed);
+    sim::web::Server server(runner, std::move(module));
     const auto listening = server.listen(args.port);
     if (auto* error = std::get_if<std::string>(&listening)) {
         std::cerr << "corvane-sim: " << *error << "\n";
@@ -224,6 +250,11 @@ int serve(const Arguments& args) {
 int main(int argc, char** argv) {
     auto args = parse_arguments(argc, argv);
     if (!args) {
+        usage();
+        return 2;
+    }
+    if (args->exe && args->res) {
+        std::cerr << "corvane-sim: an exe brings its own resources; --res goes without --exe\n";
         usage();
         return 2;
     }

@@ -48,6 +48,9 @@ class PlatformCall {
         if (!note.empty()) {
             event["note"] = std::move(note);
         }
+        if (const std::uint32_t site = Kernel::current()->call_site; site != 0) {
+            event["from"] = hex(site);
+        }
         device_.emit(std::move(event));
     }
 

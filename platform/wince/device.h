@@ -1,11 +1,10 @@
 // The device side of platform/platform.h: the Windows CE / Pocket PC SDK,
 // plus what the SDK does not declare.
 //
-// A device build puts the SDK's include directory on the include path (the
-// arm-mingw32ce toolchain's own, or the Pocket PC 2002 SDK's). The ARM check
-// run by the tests has no SDK here and uses sdk-subset/ instead, a stand-in
-// that declares exactly what the program uses, with the SDK's names, values
-// and layouts.
+// The device build (platform/wince/CMakeLists.txt) has no SDK here and puts
+// sdk-subset/ on the include path instead, a stand-in that declares exactly
+// what the program uses, with the SDK's names, values and layouts; a build
+// with the Pocket PC 2002 SDK would put the SDK's include directory there.
 #ifndef CORVANE_PLATFORM_WINCE_DEVICE_H
 #define CORVANE_PLATFORM_WINCE_DEVICE_H
 
@@ -30,9 +29,9 @@ BOOL VirtualCopy(LPVOID lpvDest, LPVOID lpvSrc, DWORD cbSize, DWORD fdwProtect);
 #undef CORVANE_RECORDS_BUBBLE_ONLY
 #endif
 
-// aygshell's bubble functions. Their imports come from
-// platform/wince/aygshell-notification.def where the toolchain's import
-// library lacks them.
+// aygshell's bubble functions, which the SDK headers may lack. The
+// executable imports them from aygshell.dll by ordinal
+// (platform/wince/exports/aygshell.exports).
 LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* pndAdd);
 LRESULT SHNotificationRemove(const CLSID* pclsid, DWORD dwID);
 

@@ -9,7 +9,8 @@ using sim::PlatformCall;
 
 // The register an access reaches through the program's mapping. What the
 // device's MMU would fault on ends the run as a program fault.
-static sim::VirtualMemory::Register mapped_register(PlatformCall& call, PULONG reg, bool store) {
+static sim::VirtualMemory::Register mapped_register(PlatformCall& call, const void* reg,
+                                                    bool store) {
     const sim::VirtualMemory& memory = call.device().memory();
     auto found = memory.register_at(reg, store);
     if (!found.ok()) {
@@ -19,26 +20,59 @@ static sim::VirtualMemory::Register mapped_register(PlatformCall& call, PULONG r
     return found.value();
 }
 
+// A register access as the trace shows it; a trapped load or store says so,
+// with the instruction's address.
+static void log_register(PlatformCall& call, sim::json args, sim::json result,
+                         std::uint64_t physical, sim::TrapAddress trapped_at) {
+    sim::json event = {{"call", call.name()},
+                       {"args", std::move(args)},
+                       {"ret", std::move(result)},
+                       {"note", "physical " + sim::hex(physical)}};
+    if (trapped_at) {
+        event["via"] = "trap";
+        event["pc"] = sim::hex(*trapped_at);
+    } else if (const std::uint32_t site = sim::Kernel::current()->call_site; site != 0) {
+        event["from"] = sim::hex(site);
+    }
+    call.device().emit(std::move(event));
+}
+
+namespace sim {
+
+std::uint32_t read_register(PlatformCall& call, const void* reg, TrapAddress trapped_at) {
+    const auto where = mapped_register(call, reg, false);
+    const std::uint32_t value = __atomic_load_n(where.word, __ATOMIC_SEQ_CST);
+    if (call.tracing()) {
+        log_register(call, {call.device().memory().name_of(reg)}, hex(value), where.physical,
+                     trapped_at);
+    }
+    return value;
+}
+
+void write_register(PlatformCall& call, const void* reg, std::uint32_t value,
+                    TrapAddress trapped_at) {
+    Device& device = call.device();
+    const auto where = mapped_register(call, reg, true);
+    __atomic_store_n(where.word, value, __ATOMIC_SEQ_CST);
+    if (call.tracing()) {
+        log_register(call, {device.memory().name_of(reg), hex(value)}, nullptr, where.physical,
+                     trapped_at);
+    }
+    if (where.physical == kClocksManagerBase + kCccrOffset) {
+        device.clocks().note_cccr_store(device.now(), value, device.thread_name(Kernel::current()));
+    }
+}
+
+}  // namespace sim
+
 ULONG READ_REGISTER_ULONG(PULONG reg) {
     PlatformCall call("READ_REGISTER_ULONG");
-    const auto where = mapped_register(call, reg, false);
-    const ULONG value = __atomic_load_n(where.word, __ATOMIC_SEQ_CST);
-    SIM_LOG_CALL(call, {call.device().memory().name_of(reg)}, sim::hex(value),
-                 "physical " + sim::hex(where.physical));
-    return value;
+    return sim::read_register(call, reg, std::nullopt);
 }
 
 void WRITE_REGISTER_ULONG(PULONG reg, ULONG value) {
     PlatformCall call("WRITE_REGISTER_ULONG");
-    sim::Device& device = call.device();
-    const auto where = mapped_register(call, reg, true);
-    __atomic_store_n(where.word, value, __ATOMIC_SEQ_CST);
-    SIM_LOG_CALL(call, {device.memory().name_of(reg), sim::hex(value)}, nullptr,
-                 "physical " + sim::hex(where.physical));
-    if (where.physical == sim::kClocksManagerBase + sim::kCccrOffset) {
-        device.clocks().note_cccr_store(device.now(), value,
-                                        device.thread_name(sim::Kernel::current()));
-    }
+    sim::write_register(call, reg, value, std::nullopt);
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "simulator/hardware/cclkcfg_access.h"
 #include "simulator/platform_call.h"
@@ -135,6 +136,102 @@ void on_sigill(int, siginfo_t* info, void* context) {
     errno = saved_errno;
 }
 
+// The loaded image whose faults the data-abort handler takes (watch_image).
+struct WatchedImage {
+    std::uint32_t begin = 0;
+    std::uint32_t end = 0;
+    std::vector<ImageSection> sections;
+};
+WatchedImage g_image;
+
+const ImageSection* image_section_at(std::uint32_t address) {
+    for (const ImageSection& s : g_image.sections) {
+        if (address >= s.begin && address < s.end) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
+// Ends the run: the image's code faulted as it would on the device.
+[[noreturn]] void image_fault(std::uint32_t word, std::uint32_t pc, std::uint32_t address,
+                              const char* why, const char* where = nullptr) {
+    char w[11];
+    char p[11];
+    char a[11];
+    put_hex(w, word);
+    put_hex(p, pc);
+    put_hex(a, address);
+    say("simulator: program fault: data abort at ");
+    say(a);
+    if (where != nullptr) {
+        say(" in ");
+        say(where);
+    }
+    say(" by instruction ");
+    say(w);
+    say(" at ");
+    say(p);
+    say(" (");
+    say(why);
+    say(")\n");
+    std::abort();
+}
+
+// A fault this handler does not take: the default action, as if there were
+// no handler (the instruction runs again and faults again).
+void default_action() {
+    signal(SIGSEGV, SIG_DFL);
+}
+
+// The address the access computes from the interrupted registers.
+std::uint32_t effective_address(mcontext_t& m, const WordAccess& a, std::uint32_t pc) {
+    const std::uint32_t base = a.rn == 15 ? pc + 8 : static_cast<std::uint32_t>(reg(m, a.rn));
+    const std::uint32_t offset =
+        a.register_offset ? static_cast<std::uint32_t>(reg(m, a.rm_or_imm)) : a.rm_or_imm;
+    return a.add ? base + offset : base - offset;
+}
+
+void on_sigsegv(int, siginfo_t* info, void* context) {
+    const int saved_errno = errno;
+    mcontext_t& m = static_cast<ucontext_t*>(context)->uc_mcontext;
+    const auto pc = static_cast<std::uint32_t>(m.arm_pc);
+    const auto address =
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(info->si_addr));
+    const ImageSection* code = image_section_at(pc);
+    if (info->si_code <= 0 || code == nullptr || !code->executable || (m.arm_cpsr & kThumbBit)) {
+        default_action();
+        return;
+    }
+    std::uint32_t word;
+    std::memcpy(&word, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(pc)), sizeof word);
+    if (address >= g_image.begin && address < g_image.end) {
+        const ImageSection* target = image_section_at(address);
+        image_fault(word, pc, address, "the image's pages do not allow this access",
+                    target != nullptr ? target->name.c_str() : "the image's headers");
+    }
+    const auto access = decode_word_access(word);
+    if (!access) {
+        image_fault(word, pc, address, "not a 32-bit load or store the device's registers take");
+    }
+    if (effective_address(m, *access, pc) != address || Kernel::current() == nullptr) {
+        image_fault(word, pc, address, "an access the simulator cannot replay");
+    }
+    void* target = reinterpret_cast<void*>(static_cast<std::uintptr_t>(address));
+    try {
+        PlatformCall call(access->load ? "ldr" : "str", NoPreemption{});
+        if (access->load) {
+            reg(m, access->rd) = read_register(call, target, pc);
+        } else {
+            write_register(call, target, static_cast<std::uint32_t>(reg(m, access->rd)), pc);
+        }
+    } catch (...) {
+        image_fault(word, pc, address, "the simulator failed performing it");
+    }
+    m.arm_pc = pc + 4;
+    errno = saved_errno;
+}
+
 }  // namespace
 
 std::optional<CclkcfgAccess> decode(std::uint32_t word) {
@@ -149,6 +246,43 @@ std::optional<CclkcfgAccess> decode(std::uint32_t word) {
         return std::nullopt;  // to the flags / from the PC: not a register access
     }
     return CclkcfgAccess{(word & (1U << 20)) != 0, rd};
+}
+
+std::optional<WordAccess> decode_word_access(std::uint32_t word) {
+    // cond 01 I P U B W L Rn Rd offset: a word (B = 0), offset addressing
+    // (P = 1, W = 0), with an immediate or an unshifted register offset.
+    const bool immediate = (word & (1U << 25)) == 0;
+    if ((word >> 28) == 0xF || ((word >> 26) & 3) != 1 || (word & (1U << 24)) == 0 ||
+        (word & (1U << 22)) != 0 || (word & (1U << 21)) != 0 ||
+        (!immediate && (word & 0xFF0) != 0)) {
+        return std::nullopt;
+    }
+    const unsigned rd = (word >> 12) & 0xF;
+    if (rd == 15) {
+        return std::nullopt;
+    }
+    return WordAccess{(word & (1U << 20)) != 0,
+                      rd,
+                      (word >> 16) & 0xF,
+                      !immediate,
+                      immediate ? (word & 0xFFF) : (word & 0xF),
+                      (word & (1U << 23)) != 0};
+}
+
+void watch_image(std::uint32_t begin, std::uint32_t end, std::vector<ImageSection> sections) {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_sigaction = on_sigsegv;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        if (sigaction(SIGSEGV, &action, nullptr) != 0) {
+            say("simulator: cannot install the data-abort trap\n");
+            std::abort();
+        }
+    });
+    g_image = WatchedImage{begin, end, std::move(sections)};
 }
 
 void install() {

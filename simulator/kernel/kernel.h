@@ -63,6 +63,10 @@ class SimThread {
     std::optional<std::uint32_t> exit_code() const { return exit_code_; }
     // The thread's last error (GetLastError).
     std::uint32_t last_error = 0;
+    // The address in a loaded image that the platform call now running on
+    // this thread was made from (its return address), or 0: the trace names
+    // it.
+    std::uint32_t call_site = 0;
 
   private:
     friend class Scheduler;

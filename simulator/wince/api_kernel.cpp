@@ -25,8 +25,9 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, DWORD stackSize,
     sim::SimThread* thread = nullptr;
     if (!kernel.take_creation_failure()) {
         thread = kernel.spawn("thread " + std::to_string(kernel.next_thread_id()),
-                              [startAddress, parameter] {
-                                  return static_cast<std::uint32_t>(startAddress(parameter));
+                              [&device, startAddress, parameter] {
+                                  return static_cast<std::uint32_t>(
+                                      device.call_thread_routine(startAddress, parameter));
                               });
     }
     if (thread == nullptr) {

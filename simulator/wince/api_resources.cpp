@@ -22,7 +22,7 @@ sim::ResId res_id(LPCWSTR name) {
 }
 
 bool our_module(HMODULE module) {
-    return module == sim::Module::instance();
+    return module == sim::Device::current().module().instance();
 }
 
 }  // namespace
@@ -44,7 +44,7 @@ HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
     const auto* entry = reinterpret_cast<const sim::ResourceEntry*>(resource);
     const bool known = call.device().module().holds(entry);
     HGLOBAL data = our_module(module) && known && !entry->data.empty()
-                       ? const_cast<std::uint8_t*>(entry->data.data())
+                       ? const_cast<void*>(call.device().module().data_of(*entry))
                        : nullptr;
     SIM_LOG_CALL(call, {"module", resource == nullptr ? "NULL" : "resource"},
                  data != nullptr ? "data" : "NULL");

@@ -80,7 +80,9 @@ void screen_event(sim::Device& device, const char* what, const sim::Window& w) {
 // Calls the dialog procedure (program code) without the device lock.
 BOOL call_dialog_proc(PlatformCall& call, HWND hwnd, DLGPROC proc, UINT message, WPARAM wparam,
                       LPARAM lparam) {
-    return call.outside([&] { return proc(hwnd, message, wparam, lparam); });
+    sim::Device& device = call.device();
+    return call.outside(
+        [&] { return device.call_dialog_proc(proc, hwnd, message, wparam, lparam); });
 }
 
 // A message for the dialog itself: its procedure first, then what the

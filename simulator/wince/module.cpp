@@ -14,9 +14,16 @@ const ResourceEntry* Module::find(const ResId& type, const ResId& name) const {
     return nullptr;
 }
 
+const void* Module::data_of(const ResourceEntry& entry) const {
+    if (image_base_ != 0 && entry.rva != 0) {
+        return reinterpret_cast<const void*>(image_base_ + entry.rva);
+    }
+    return entry.data.data();
+}
+
 const ResourceEntry* Module::entry_at(const void* data) const {
     for (const auto& e : entries_) {
-        if (!e.data.empty() && e.data.data() == data) {
+        if (!e.data.empty() && data_of(e) == data) {
             return &e;
         }
     }

@@ -16,9 +16,23 @@ namespace sim {
 
 class Module {
   public:
-    explicit Module(std::vector<ResourceEntry> entries) : entries_(std::move(entries)) {}
-    static HINSTANCE instance() { return reinterpret_cast<HINSTANCE>(std::uintptr_t{0x10000}); }
+    // The instance the built-in program is started with: the image base of
+    // a Windows CE exe.
+    static HINSTANCE built_in_instance() {
+        return reinterpret_cast<HINSTANCE>(std::uintptr_t{0x10000});
+    }
+    // `image_base`: where the module's image is mapped, when its resources
+    // were read from one (each entry's data then lies at image_base + rva).
+    explicit Module(std::vector<ResourceEntry> entries, HINSTANCE instance = built_in_instance(),
+                    std::uintptr_t image_base = 0)
+        : entries_(std::move(entries)), instance_(instance), image_base_(image_base) {}
+    // The handle the program's entry is given and the resource functions
+    // accept for this module.
+    HINSTANCE instance() const { return instance_; }
     const ResourceEntry* find(const ResId& type, const ResId& name) const;
+    // Where `entry`'s data lies, as LoadResource gives it: in the mapped
+    // image when there is one, else in the simulator's copy.
+    const void* data_of(const ResourceEntry& entry) const;
     // The resource whose data begins at `data` (what LoadResource returned).
     const ResourceEntry* entry_at(const void* data) const;
     // Whether `entry` is one of this module's resources.
@@ -27,6 +41,8 @@ class Module {
 
   private:
     std::vector<ResourceEntry> entries_;
+    HINSTANCE instance_;
+    std::uintptr_t image_base_;
 };
 
 // The image of icon `resource` nearest the size asked for (the larger on a

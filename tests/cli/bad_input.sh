@@ -58,6 +58,13 @@ expect_refusal "missing .res" "cannot read" --script "$work/good.scn" --res "$wo
 : >"$work/empty.res"
 expect_refusal "empty .res" "not a 32-bit resource file" --script "$work/good.scn" --res "$work/empty.res"
 
+# An exe that is not one, or cannot be read, or comes with --res.
+expect_refusal "missing exe" "cannot read .*none\.exe" --script "$work/good.scn" --exe "$work/none.exe"
+expect_refusal "a .res as an exe" "error 193.*not an image" --script "$work/good.scn" --exe "$res"
+head -c 300 "$res" >"$work/short.exe"
+expect_refusal "truncated exe" "error 193" --script "$work/good.scn" --exe "$work/short.exe"
+expect_refusal "exe with --res" "an exe brings its own resources" --script "$work/good.scn" --exe "$res" --res "$res"
+
 # A .res whose dialog template is cut short parses as a file; the program
 # then finds its dialog corrupt and ends cleanly (exit code 0 on the device).
 python3 - "$res" "$work/cut-template.res" <<'PY'

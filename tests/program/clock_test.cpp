@@ -158,7 +158,7 @@ SpeedChange set_cpu_speed(DWORD word) {
 
 sim::DeviceOptions speed_program(std::function<void()> body, bool bubbles) {
     return run_as_program([body = std::move(body), bubbles] {
-        AppState.instance = sim::Module::instance();
+        AppState.instance = sim::Module::built_in_instance();
         AppState.showNotifications = bubbles ? 1 : 0;
         InitializeCriticalSection(&ClockLock);
         body();

@@ -161,7 +161,7 @@ TEST(ModalLoop, EndDialogEndsTheLoopAfterTheCurrentMessageAndItsResultIsReturned
     int result = 0;
     g_shown_after_end = FALSE;
     CorvaneDevice device(corvane_test::run_as_program([&] {
-        HINSTANCE instance = sim::Module::instance();
+        HINSTANCE instance = sim::Module::built_in_instance();
         HRSRC found = FindResourceW(instance, MAKEINTRESOURCE(IDD_SETTINGS), RT_DIALOG);
         result = DialogBoxIndirectParamW(instance, (LPCDLGTEMPLATEW)LoadResource(instance, found),
                                          NULL, EndOnOk, 0);

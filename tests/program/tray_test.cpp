@@ -52,7 +52,7 @@ TEST(Tray, EveryPathUsesItsIconAndTip) {
 
 TEST(Tray, TheRecordCarriesTheDialogTheIdAndTheCallback) {
     CorvaneDevice device(run_as_program([&] {
-        AppState.instance = sim::Module::instance();
+        AppState.instance = sim::Module::built_in_instance();
         HWND owner = reinterpret_cast<HWND>(std::uintptr_t{0x1234});
         TrayIconAdd(owner, TRAY_ICON_ID, LoadIconW(AppState.instance, MAKEINTRESOURCE(109)),
                     TEXT("a tip longer than the record's room, which has sixty-four characters "
@@ -73,7 +73,7 @@ TEST(Tray, TheRecordCarriesTheDialogTheIdAndTheCallback) {
 
 TEST(Tray, ATapAt100WithoutPermissionChangesNothing) {
     CorvaneDevice device(run_as_program([] {
-        AppState.instance = sim::Module::instance();
+        AppState.instance = sim::Module::built_in_instance();
         InitializeCriticalSection(&ClockLock);
         AppState.speedMode = SPEED_MODE_100;
         AppState.allow100 = 0;
@@ -180,7 +180,7 @@ BOOL CALLBACK RecordTouches(HWND dialog, UINT message, WPARAM, LPARAM lparam) {
 TEST(ShellTray, TheStylusDoubleTapsWithinItsTimeAndAThirdTouchStartsAgain) {
     g_touches.clear();
     CorvaneDevice device(run_as_program([] {
-        HINSTANCE instance = sim::Module::instance();
+        HINSTANCE instance = sim::Module::built_in_instance();
         HRSRC found = FindResourceW(instance, MAKEINTRESOURCE(IDD_SETTINGS), RT_DIALOG);
         DialogBoxIndirectParamW(instance, (LPCDLGTEMPLATEW)LoadResource(instance, found), NULL,
                                 RecordTouches, 0);

@@ -78,7 +78,7 @@ class CorvaneDevice {
 // Applies an input written as a scenario line ("tap", "foreign 0x141",
 // "click 1001"); false when what it touches is not on the device.
 inline bool input(sim::Driver& driver, std::string_view line) {
-    auto parsed = sim::parse_input_line(line, sim::corvane_program().names);
+    auto parsed = sim::parse_input_line(line, sim::corvane_names());
     if (!parsed.ok()) {
         sim::fatal("test input '" + std::string(line) + "': " + parsed.error().message);
     }

@@ -13,7 +13,7 @@ using sim::Command;
 
 sim::Result<std::vector<Command>, sim::ScenarioError> parse(const std::string& text) {
     std::istringstream in(text);
-    return sim::parse_scenario(in, "s.scn", sim::corvane_program().names);
+    return sim::parse_scenario(in, "s.scn", sim::corvane_names());
 }
 
 TEST(ScenarioLanguage, AValidScriptParsesToItsCommands) {

@@ -110,9 +110,17 @@ void WINAPI Sleep(DWORD dwMilliseconds);
 LONG WINAPI InterlockedIncrement(LPLONG lpAddend);
 LONG WINAPI InterlockedDecrement(LPLONG lpAddend);
 LONG WINAPI InterlockedExchange(LPLONG Target, LONG Value);
-/* A function of coredll here; some CE 3.0 SDKs spell it as a macro over
-   InterlockedTestExchange with the same meaning. */
+/* Sets *Target to newValue if it holds oldValue; returns what it held. */
+LONG WINAPI InterlockedTestExchange(LPLONG Target, LONG oldValue, LONG newValue);
+#if _WIN32_WCE < 0x400
+/* coredll of Windows CE 3.0 has no InterlockedCompareExchange (it first
+   appears in later releases): the same operation is InterlockedTestExchange,
+   with the last two arguments the other way round. */
+#define InterlockedCompareExchange(Destination, Exchange, Comperand) \
+    InterlockedTestExchange((Destination), (Comperand), (Exchange))
+#else
 LONG WINAPI InterlockedCompareExchange(LPLONG Destination, LONG Exchange, LONG Comperand);
+#endif
 
 typedef struct CRITICAL_SECTION {
     unsigned int LockCount;

@@ -1,0 +1,165 @@
+#include "simulator/wince/exe/export_lists.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+std::vector<std::string_view> words_of(std::string_view line) {
+    std::vector<std::string_view> words;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) {
+            ++i;
+        }
+        const std::size_t start = i;
+        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) {
+            ++i;
+        }
+        if (i > start) {
+            words.push_back(line.substr(start, i - start));
+        }
+    }
+    return words;
+}
+
+bool is_identifier(std::string_view w) {
+    if (w.empty() || std::isdigit(static_cast<unsigned char>(w[0]))) {
+        return false;
+    }
+    for (char c : w) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// `word` in quotes before `what`. Appended, not "'" + ...: GCC 12 at -O2
+// and above warns (-Wrestrict) about the inlined insert at the front of a
+// temporary string, a known false positive.
+Error quoted(std::string_view word, std::string_view what) {
+    std::string out = "'";
+    out += word;
+    out += "' ";
+    out += what;
+    return Error{out};
+}
+
+// One export line: "<name> <ordinal> by-name|by-ordinal".
+Result<DllExport> parse_export(const std::vector<std::string_view>& w) {
+    if (w.size() != 3) {
+        return Error{"expected '<name> <ordinal> by-name|by-ordinal'"};
+    }
+    if (!is_identifier(w[0])) {
+        return quoted(w[0], "is not a function name");
+    }
+    unsigned ordinal = 0;
+    const auto [end, ec] = std::from_chars(w[1].data(), w[1].data() + w[1].size(), ordinal);
+    if (ec != std::errc{} || end != w[1].data() + w[1].size() || ordinal == 0 || ordinal > 0xFFFF) {
+        return quoted(w[1], "is not an ordinal (1 to 65535)");
+    }
+    if (w[2] != "by-name" && w[2] != "by-ordinal") {
+        return quoted(w[2], "is neither by-name nor by-ordinal");
+    }
+    return DllExport{std::string(w[0]), static_cast<std::uint16_t>(ordinal), w[2] == "by-name"};
+}
+
+// Checks a parsed line against the ones before it.
+std::optional<std::string> duplicate(const ExportList& list, const DllExport& e) {
+    for (const DllExport& other : list.exports) {
+        if (other.name == e.name) {
+            return "'" + e.name + "' is listed twice";
+        }
+        if (other.ordinal == e.ordinal) {
+            std::string twice = "ordinal ";
+            twice += std::to_string(e.ordinal);
+            twice += " is listed twice";
+            return twice;
+        }
+    }
+    return std::nullopt;
+}
+
+bool same_dll(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+Result<ExportList> parse_export_list(std::string_view text, std::string_view file) {
+    ExportList list;
+    std::size_t number = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        ++number;
+        line = line.substr(0, line.find('#'));
+        const auto w = words_of(line);
+        if (w.empty()) {
+            continue;
+        }
+        const std::string where = std::string(file) + ":" + std::to_string(number) + ": ";
+        if (list.dll.empty()) {
+            if (w.size() != 2 || w[0] != "library") {
+                return Error{where + "expected 'library <name>.dll' first"};
+            }
+            list.dll = std::string(w[1]);
+            continue;
+        }
+        auto e = parse_export(w);
+        if (!e.ok()) {
+            return Error{where + e.error().message};
+        }
+        if (auto twice = duplicate(list, e.value())) {
+            return Error{where + *twice};
+        }
+        list.exports.push_back(std::move(e.value()));
+    }
+    if (list.dll.empty()) {
+        return Error{std::string(file) + ": no 'library' line"};
+    }
+    return list;
+}
+
+Result<const DllExport*, BindRefusal> find_export(const std::vector<ExportList>& lists,
+                                                  const ImportName& import) {
+    constexpr std::uint32_t kModNotFound = 126;   // ERROR_MOD_NOT_FOUND
+    constexpr std::uint32_t kProcNotFound = 127;  // ERROR_PROC_NOT_FOUND
+    for (const ExportList& list : lists) {
+        if (!same_dll(list.dll, import.dll)) {
+            continue;
+        }
+        for (const DllExport& e : list.exports) {
+            if (import.ordinal ? e.ordinal == *import.ordinal : e.name == import.name) {
+                return &e;
+            }
+        }
+        std::ostringstream what;
+        what << list.dll << " exports no ";
+        if (import.ordinal) {
+            what << "ordinal " << *import.ordinal;
+        } else {
+            what << "function '" << import.name << "'";
+        }
+        return BindRefusal{kProcNotFound, what.str()};
+    }
+    return BindRefusal{kModNotFound, "no DLL '" + import.dll + "' on the device"};
+}
+
+}  // namespace sim
