@@ -162,8 +162,9 @@ void LoadedImage::load() {
 
 void LoadedImage::protect() {
     auto* bytes = reinterpret_cast<std::uint8_t*>(static_cast<std::uintptr_t>(base_));
-    // The headers' pages, and whatever no section covers, readable only.
-    if (mprotect(bytes, span_, PROT_READ) != 0) {
+    // The loader maps sections only: the headers' pages, and whatever no
+    // section covers, are no memory of the process.
+    if (mprotect(bytes, span_, PROT_NONE) != 0) {
         fatal("cannot protect the image");
     }
     for (const PeSection& s : image_.sections) {
