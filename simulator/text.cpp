@@ -1,5 +1,6 @@
 #include "simulator/text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -12,6 +13,32 @@ bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\r';
 }
 }  // namespace
+
+std::vector<std::string_view> lines_of(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+Result<std::vector<WordedLine>> worded_lines(std::string_view text) {
+    std::vector<WordedLine> out;
+    const auto lines = lines_of(text);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        auto words = split_words(lines[i]);
+        if (!words.ok()) {
+            return Error{std::to_string(i + 1) + ": " + words.error().message};
+        }
+        if (!words.value().empty()) {
+            out.push_back(WordedLine{i + 1, std::move(words.value())});
+        }
+    }
+    return out;
+}
 
 Result<std::vector<std::string>> split_words(std::string_view line) {
     std::vector<std::string> words;

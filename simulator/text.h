@@ -1,4 +1,5 @@
-// Reading the words of a scenario line: splitting a line, and the numbers
+// Reading the words of a line (of a scenario, an export list, a symbol
+// map): splitting a text into lines and a line into words, and the numbers
 // and durations in it.
 #ifndef CORVANE_SIMULATOR_TEXT_H
 #define CORVANE_SIMULATOR_TEXT_H
@@ -12,6 +13,18 @@
 #include "simulator/result.h"
 
 namespace sim {
+
+// The lines of a text, without their '\n' (a last line without one too).
+std::vector<std::string_view> lines_of(std::string_view text);
+
+// The lines of a text that hold words (blank and comment lines left out),
+// each split as split_words does, with its number from 1; or the first line
+// that does not split, as "<number>: <why>".
+struct WordedLine {
+    std::size_t number = 0;
+    std::vector<std::string> words;
+};
+Result<std::vector<WordedLine>> worded_lines(std::string_view text);
 
 // Splits a line into words; "..." is one word (with \" and \\ inside),
 // kept with its opening quote so that it can be told from a bare word;

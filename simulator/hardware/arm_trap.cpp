@@ -269,35 +269,30 @@ std::optional<WordAccess> decode_word_access(std::uint32_t word) {
                       (word & (1U << 23)) != 0};
 }
 
+// Installs `handler` for `signal`, for the whole process.
+static void take_signal(int signal, void (*handler)(int, siginfo_t*, void*), const char* what) {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_sigaction = handler;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    if (sigaction(signal, &action, nullptr) != 0) {
+        say("simulator: cannot install the ");
+        say(what);
+        say("\n");
+        std::abort();
+    }
+}
+
 void watch_image(std::uint32_t begin, std::uint32_t end, std::vector<ImageSection> sections) {
     static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_sigaction = on_sigsegv;
-        action.sa_flags = SA_SIGINFO;
-        sigemptyset(&action.sa_mask);
-        if (sigaction(SIGSEGV, &action, nullptr) != 0) {
-            say("simulator: cannot install the data-abort trap\n");
-            std::abort();
-        }
-    });
+    std::call_once(once, [] { take_signal(SIGSEGV, on_sigsegv, "data-abort trap"); });
     g_image = WatchedImage{begin, end, std::move(sections)};
 }
 
 void install() {
     static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_sigaction = on_sigill;
-        action.sa_flags = SA_SIGINFO;
-        sigemptyset(&action.sa_mask);
-        if (sigaction(SIGILL, &action, nullptr) != 0) {
-            say("simulator: cannot install the coprocessor trap\n");
-            std::abort();
-        }
-    });
+    std::call_once(once, [] { take_signal(SIGILL, on_sigill, "coprocessor trap"); });
 }
 
 }  // namespace sim::arm_trap

@@ -5,27 +5,11 @@
 #include <cstdint>
 #include <sstream>
 
+#include "simulator/text.h"
+
 namespace sim {
 
 namespace {
-
-std::vector<std::string_view> words_of(std::string_view line) {
-    std::vector<std::string_view> words;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) {
-            ++i;
-        }
-        const std::size_t start = i;
-        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) {
-            ++i;
-        }
-        if (i > start) {
-            words.push_back(line.substr(start, i - start));
-        }
-    }
-    return words;
-}
 
 bool is_identifier(std::string_view w) {
     if (w.empty() || std::isdigit(static_cast<unsigned char>(w[0]))) {
@@ -51,7 +35,7 @@ Error quoted(std::string_view word, std::string_view what) {
 }
 
 // One export line: "<name> <ordinal> by-name|by-ordinal".
-Result<DllExport> parse_export(const std::vector<std::string_view>& w) {
+Result<DllExport> parse_export(const std::vector<std::string>& w) {
     if (w.size() != 3) {
         return Error{"expected '<name> <ordinal> by-name|by-ordinal'"};
     }
@@ -102,18 +86,11 @@ bool same_dll(std::string_view a, std::string_view b) {
 
 Result<ExportList> parse_export_list(std::string_view text, std::string_view file) {
     ExportList list;
-    std::size_t number = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = std::min(text.find('\n', start), text.size());
-        std::string_view line = text.substr(start, end - start);
-        start = end + 1;
-        ++number;
-        line = line.substr(0, line.find('#'));
-        const auto w = words_of(line);
-        if (w.empty()) {
-            continue;
-        }
+    auto lines = worded_lines(text);
+    if (!lines.ok()) {
+        return Error{std::string(file) + ":" + lines.error().message};
+    }
+    for (const auto& [number, w] : lines.value()) {
         const std::string where = std::string(file) + ":" + std::to_string(number) + ": ";
         if (list.dll.empty()) {
             if (w.size() != 2 || w[0] != "library") {
