@@ -66,12 +66,8 @@ Result<std::shared_ptr<LoadedImage>> LoadedImage::make(PeImage image,
         return Error{"the image would need relocating from " + hex(image.image_base) + " to " +
                      hex(base) + ", which this loader does not do"};
     }
-    for (const PeSection& s : image.sections) {
-        if (s.virtual_address % kPage != 0) {
-            return Error{"section " + s.name +
-                         " does not start on a page: " + "its protection cannot be its own"};
-        }
-    }
+    // Each section starts on a page of its own (check_loadable), so each
+    // gets its own protection.
     return std::shared_ptr<LoadedImage>(
         new LoadedImage(std::move(image), std::move(imports), base));
 #endif
