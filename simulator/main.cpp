@@ -23,11 +23,13 @@
 #include <iostream>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <variant>
 
 #include "simulator/chrome_trace.h"
 #include "simulator/corvane_image.h"
+#include "simulator/read_file.h"
 #include "simulator/scenario.h"
 #ifndef CORVANE_HEADLESS
 #include "simulator/web/runner.h"
@@ -111,13 +113,12 @@ std::optional<std::vector<sim::ResourceEntry>> load_resources(const Arguments& a
     if (!args.res) {
         return sim::corvane_resources();
     }
-    std::ifstream in(*args.res, std::ios::binary);
-    if (!in) {
-        std::cerr << "corvane-sim: cannot read " << *args.res << "\n";
+    const auto bytes = sim::read_file(*args.res);
+    if (!bytes.ok()) {
+        std::cerr << "corvane-sim: " << bytes.error().message << "\n";
         return std::nullopt;
     }
-    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-    auto resources = sim::parse_res_file(bytes);
+    auto resources = sim::parse_res_file(bytes.value());
     if (!resources.ok()) {
         std::cerr << "corvane-sim: " << *args.res << ": " << resources.error().describe() << "\n";
         return std::nullopt;
@@ -149,11 +150,12 @@ std::optional<sim::DeviceOptions> device_options(const Arguments& args,
 }
 
 int run_script(const Arguments& args) {
-    std::ifstream script(*args.script);
-    if (!script) {
-        std::cerr << "corvane-sim: cannot read " << *args.script << "\n";
+    const auto text = sim::read_file(*args.script);
+    if (!text.ok()) {
+        std::cerr << "corvane-sim: " << text.error().message << "\n";
         return 2;
     }
+    std::istringstream script(std::string(text.value().begin(), text.value().end()));
     auto parsed = sim::parse_scenario(script, *args.script, sim::corvane_names());
     if (!parsed.ok()) {
         std::cerr << parsed.error().describe() << "\n";

@@ -43,6 +43,8 @@ printf 'ok\n' >"$work/good.scn"
 expect_refusal "unwritable trace file" "cannot write .*t\.json" --script "$work/good.scn" --trace-out "$work/no/such/dir/t.json"
 
 expect_refusal "missing script" "cannot read" --script "$work/none.scn"
+mkdir "$work/a-directory"
+expect_refusal "a directory as the script" "cannot read .*a-directory: not a file" --script "$work/a-directory"
 expect_refusal "port out of range" "--port needs" --port 70000
 expect_refusal "speed of zero" "--speed needs" --speed 0
 expect_refusal "seed without a script" "--seed, --quiet and --trace-out go with --script" --seed 3
@@ -55,11 +57,13 @@ expect_refusal "truncated .res" "truncated|past the end" --script "$work/good.sc
 printf 'this is not a resource file at all' >"$work/junk.res"
 expect_refusal "junk .res" "not a 32-bit resource file" --script "$work/good.scn" --res "$work/junk.res"
 expect_refusal "missing .res" "cannot read" --script "$work/good.scn" --res "$work/none.res"
+expect_refusal "a directory as the .res" "cannot read .*a-directory: not a file" --script "$work/good.scn" --res "$work/a-directory"
 : >"$work/empty.res"
 expect_refusal "empty .res" "not a 32-bit resource file" --script "$work/good.scn" --res "$work/empty.res"
 
 # An exe that is not one, or cannot be read, or comes with --res.
 expect_refusal "missing exe" "cannot read .*none\.exe" --script "$work/good.scn" --exe "$work/none.exe"
+expect_refusal "a directory as the exe" "cannot read .*a-directory: not a file" --script "$work/good.scn" --exe "$work/a-directory"
 expect_refusal "a .res as an exe" "error 193.*not an image" --script "$work/good.scn" --exe "$res"
 head -c 300 "$res" >"$work/short.exe"
 expect_refusal "truncated exe" "error 193" --script "$work/good.scn" --exe "$work/short.exe"

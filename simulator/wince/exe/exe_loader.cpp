@@ -1,10 +1,9 @@
 #include "simulator/wince/exe/exe_loader.h"
 
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 
+#include "simulator/read_file.h"
 #include "simulator/wince/exe/export_lists.h"
 #include "simulator/wince/exe/loaded_image.h"
 #include "simulator/wince/exe/simulated_dlls.h"
@@ -24,18 +23,6 @@ constexpr std::uint32_t kProcNotFound = 127;  // ERROR_PROC_NOT_FOUND
 // base. A kernel handle value of the kind the device hands out (the handle
 // table never gives the program one this high).
 constexpr std::uintptr_t kProcessHandle = 0x4DE5F002;
-
-Result<std::vector<std::uint8_t>, ExeRefusal> read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return ExeRefusal{0, "cannot read " + path};
-    }
-    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-    if (in.bad()) {
-        return ExeRefusal{0, "cannot read " + path};
-    }
-    return bytes;
-}
 
 // Every import bound to a simulated DLL's export, or the first that cannot
 // be, as the loader reports it.
@@ -138,7 +125,7 @@ Result<OpenedExe, ExeRefusal> open_exe_image(std::vector<std::uint8_t> file,
 Result<OpenedExe, ExeRefusal> open_exe(const std::string& path, const StateRecordLayout& state) {
     auto bytes = read_file(path);
     if (!bytes.ok()) {
-        return bytes.error();
+        return ExeRefusal{0, bytes.error().message};
     }
     std::string map_path = path;
     if (const auto dot = map_path.rfind('.');
