@@ -97,15 +97,30 @@ LONG InterlockedIncrement(LPLONG addend) {
     return result;
 }
 
-LONG InterlockedCompareExchange(LPLONG destination, LONG exchange, LONG comparand) {
-    PlatformCall call("InterlockedCompareExchange");
+namespace {
+// Stores `exchange` if the word holds `comparand`; the word as it was.
+LONG compare_exchange(PlatformCall& call, LPLONG destination, LONG exchange, LONG comparand) {
     LONG expected = comparand;
     call.visible([&] {
         __atomic_compare_exchange_n(destination, &expected, exchange, false, __ATOMIC_SEQ_CST,
                                     __ATOMIC_SEQ_CST);
     });
-    SIM_LOG_CALL(call, {exchange, comparand}, expected);
     return expected;
+}
+}  // namespace
+
+LONG InterlockedCompareExchange(LPLONG destination, LONG exchange, LONG comparand) {
+    PlatformCall call("InterlockedCompareExchange");
+    const LONG was = compare_exchange(call, destination, exchange, comparand);
+    SIM_LOG_CALL(call, {exchange, comparand}, was);
+    return was;
+}
+
+LONG InterlockedTestExchange(LPLONG target, LONG oldValue, LONG newValue) {
+    PlatformCall call("InterlockedTestExchange");
+    const LONG was = compare_exchange(call, target, newValue, oldValue);
+    SIM_LOG_CALL(call, {oldValue, newValue}, was);
+    return was;
 }
 
 namespace {

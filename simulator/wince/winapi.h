@@ -148,6 +148,9 @@ DWORD GetTickCount(void);
 
 LONG InterlockedIncrement(LPLONG addend);
 LONG InterlockedCompareExchange(LPLONG destination, LONG exchange, LONG comparand);
+// The same operation as coredll of Windows CE 3.0 has it, which lacks
+// InterlockedCompareExchange: the old value first, then the new one.
+LONG InterlockedTestExchange(LPLONG target, LONG oldValue, LONG newValue);
 
 typedef struct _CRITICAL_SECTION {
     void* simulatorLock;  // the simulator's lock object; set by InitializeCriticalSection

@@ -4,8 +4,8 @@
 # what differs by construction is set aside: where a call came from ("from",
 # "pc", "via": the exe's own addresses), the exe's register accessors being
 # load and store instructions ("ldr", "str") rather than the accessor
-# functions, and CE 3.0's InterlockedTestExchange standing for
-# InterlockedCompareExchange.
+# functions, and CE 3.0's InterlockedTestExchange (old value, new value)
+# standing for InterlockedCompareExchange (new value, old value).
 #   exe_traces.sh CORVANE_SIM CORVANE_EXE SCENARIO... [-- EMULATOR...]
 set -u
 sim=$1 exe=$2
@@ -30,6 +30,8 @@ for line in sys.stdin:
     event = json.loads(line)
     for key in ("from", "via", "pc"):
         event.pop(key, None)
+    if event.get("call") == "InterlockedTestExchange":
+        event["args"].reverse()
     if "call" in event:
         event["call"] = names.get(event["call"], event["call"])
     print(json.dumps(event))'

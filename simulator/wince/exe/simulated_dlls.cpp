@@ -65,13 +65,6 @@ void* coredll_memset(void* dest, int c, std::size_t count) {
     { dll, name, (static_cast<void>(&function), nullptr) }
 #endif
 
-// CE 3.0's coredll has no InterlockedCompareExchange; its SDK spells it as
-// InterlockedTestExchange, the same operation with the last two arguments
-// the other way round.
-LONG coredll_InterlockedTestExchange(LPLONG target, LONG old_value, LONG new_value) {
-    return InterlockedCompareExchange(target, new_value, old_value);
-}
-
 void* coredll_memcpy(void* dest, const void* source, std::size_t count) {
     return std::memcpy(dest, source, count);
 }
@@ -95,7 +88,7 @@ const SimulatedFunction kFunctions[] = {
     SIMULATED("coredll.dll", "Sleep", Sleep),
     SIMULATED("coredll.dll", "GetTickCount", GetTickCount),
     SIMULATED("coredll.dll", "InterlockedIncrement", InterlockedIncrement),
-    SIMULATED("coredll.dll", "InterlockedTestExchange", coredll_InterlockedTestExchange),
+    SIMULATED("coredll.dll", "InterlockedTestExchange", InterlockedTestExchange),
     SIMULATED("coredll.dll", "InitializeCriticalSection", InitializeCriticalSection),
     SIMULATED("coredll.dll", "DeleteCriticalSection", DeleteCriticalSection),
     SIMULATED("coredll.dll", "EnterCriticalSection", EnterCriticalSection),
