@@ -5,6 +5,7 @@
 
 #include "app/app_state.h"
 #include "resources/resource.h"
+#include "simulator/read_file.h"
 
 namespace sim {
 
@@ -80,6 +81,43 @@ std::vector<ResourceEntry> corvane_resources() {
         fatal("the built corvane.res does not parse: " + parsed.error().describe());
     }
     return std::move(parsed.value());
+}
+
+namespace {
+// The resources of a .res file.
+Result<std::vector<ResourceEntry>> read_resources(const std::string& path) {
+    const auto bytes = read_file(path);
+    if (!bytes.ok()) {
+        return bytes.error();
+    }
+    auto resources = parse_res_file(bytes.value());
+    if (!resources.ok()) {
+        return Error{path + ": " + resources.error().describe()};
+    }
+    return std::move(resources.value());
+}
+}  // namespace
+
+Result<DeviceOptions> open_corvane(const ProgramSource& source, Kernel::Options kernel) {
+    DeviceOptions options = corvane_device_options(kernel);
+    if (source.exe) {
+        if (source.res) {
+            return Error{"an exe brings its own resources; --res goes without --exe"};
+        }
+        auto opened = open_exe(*source.exe, corvane_state_layout());
+        if (!opened.ok()) {
+            return Error{opened.error().describe()};
+        }
+        options.program = std::move(opened.value().image);
+        options.resources = std::move(opened.value().resources);
+    } else if (source.res) {
+        auto resources = read_resources(*source.res);
+        if (!resources.ok()) {
+            return resources.error();
+        }
+        options.resources = std::move(resources.value());
+    }
+    return options;
 }
 
 DeviceOptions corvane_device_options(Kernel::Options kernel) {

@@ -4,7 +4,9 @@
 #define CORVANE_SIMULATOR_CORVANE_IMAGE_H
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "simulator/device.h"
@@ -31,6 +33,19 @@ std::vector<ResourceEntry> corvane_resources();
 
 // Device options for running Corvane with its own resources.
 DeviceOptions corvane_device_options(Kernel::Options kernel = {});
+
+// Where the program comes from: built in (with its own resources, or those
+// of a .res file), or corvane.exe, loaded from its file as the device's
+// loader loads it.
+struct ProgramSource {
+    std::optional<std::string> exe;
+    std::optional<std::string> res;
+};
+
+// The one way to open Corvane, whichever image it is: the device options
+// that run it, or why it cannot be opened ("cannot read ...", the file's
+// parse error, the loader's refusal).
+Result<DeviceOptions> open_corvane(const ProgramSource& source, Kernel::Options kernel = {});
 
 }  // namespace sim
 

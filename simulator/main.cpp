@@ -21,7 +21,6 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -107,46 +106,16 @@ std::optional<Arguments> parse_arguments(int argc, char** argv) {
     return a;
 }
 
-// The program's resources: the built-in ones, or a .res file given on the
-// command line (refused with a message when it cannot be read or parsed).
-std::optional<std::vector<sim::ResourceEntry>> load_resources(const Arguments& args) {
-    if (!args.res) {
-        return sim::corvane_resources();
-    }
-    const auto bytes = sim::read_file(*args.res);
-    if (!bytes.ok()) {
-        std::cerr << "corvane-sim: " << bytes.error().message << "\n";
-        return std::nullopt;
-    }
-    auto resources = sim::parse_res_file(bytes.value());
-    if (!resources.ok()) {
-        std::cerr << "corvane-sim: " << *args.res << ": " << resources.error().describe() << "\n";
-        return std::nullopt;
-    }
-    return std::move(resources.value());
-}
-
-// The device with the program built in (its resources, or a .res file
-// given on the command line), or with an exe loaded from a file.
+// The device running the program built in (its resources, or a .res file
+// given on the command line) or an exe loaded from a file.
 std::optional<sim::DeviceOptions> device_options(const Arguments& args,
                                                  sim::Kernel::Options kernel) {
-    sim::DeviceOptions options = sim::corvane_device_options(kernel);
-    if (args.exe) {
-        auto opened = sim::open_exe(*args.exe, sim::corvane_state_layout());
-        if (!opened.ok()) {
-            std::cerr << "corvane-sim: " << opened.error().describe() << "\n";
-            return std::nullopt;
-        }
-        options.program = std::move(opened.value().image);
-        options.resources = std::move(opened.value().resources);
-        return options;
-    }
-    auto resources = load_resources(args);
-    if (!resources) {
+    auto options = sim::open_corvane({args.exe, args.res}, kernel);
+    if (!options.ok()) {
+        std::cerr << "corvane-sim: " << options.error().message << "\n";
         return std::nullopt;
     }
-    options.resources = std::move(*resources);
-    return options;
+    return std::move(options.value());
 }
 
 int run_script(const Arguments& args) {
@@ -252,11 +221,6 @@ int serve(const Arguments& args) {
 int main(int argc, char** argv) {
     auto args = parse_arguments(argc, argv);
     if (!args) {
-        usage();
-        return 2;
-    }
-    if (args->exe && args->res) {
-        std::cerr << "corvane-sim: an exe brings its own resources; --res goes without --exe\n";
         usage();
         return 2;
     }

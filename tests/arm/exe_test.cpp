@@ -112,18 +112,15 @@ TEST(ExeLoader, RefusesWhatTheDevicesLoaderRefusesWithItsReason) {
 // Every platform call the program makes comes from inside the image's
 // code, and so do its trapped register and coprocessor accesses.
 TEST(ExeOnDevice, CallsAndRegisterAccessesComeFromInsideTheImage) {
-    auto opened = open(exe_bytes());
-    ASSERT_TRUE(opened.ok());
     auto image = sim::parse_pe(exe_bytes());
     const sim::PeSection* text = image.value().section_at(image.value().entry_point);
     ASSERT_NE(text, nullptr);
     const std::uint32_t begin = image.value().image_base + text->virtual_address;
     const std::uint32_t end = begin + text->virtual_size;
 
-    sim::DeviceOptions options = sim::corvane_device_options();
-    options.program = opened.value().image;
-    options.resources = opened.value().resources;
-    CorvaneDevice device(std::move(options));
+    auto options = sim::open_corvane({CORVANE_EXE, std::nullopt});
+    ASSERT_TRUE(options.ok()) << options.error().message;
+    CorvaneDevice device(std::move(options.value()));
     std::istringstream script(
         "ok\nnotify\nwait 6s\ntap\nwait 6s\nresume\nwait 6s\nexpect mhz 497.66\n"
         "expect app speedMode 2\ndoubletap\nwait 12s\nquit\nexpect program ended 0\n");
