@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string dir = argv[2];
-    const auto image = pe_test::build_image(pe_test::sample_spec(entries.value()));
+    const auto image = pe_test::build_image(pe_test::sample_shape(entries.value()));
     const auto section = pe_test::build_resource_section(entries.value(), 0x3000);
     if (!write(dir + "/sample.exe", image.file) || !write(dir + "/sample.rsrc", section)) {
         std::fprintf(stderr, "pe_seed: cannot write to %s\n", dir.c_str());

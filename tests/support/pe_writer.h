@@ -23,7 +23,7 @@ struct Import {
     std::vector<std::variant<std::uint16_t, std::string>> functions;
 };
 
-struct ImageSpec {
+struct ImageShape {
     std::uint16_t machine = sim::pe::kMachineArm;
     // Relocations stripped, executable, 32-bit machine.
     std::uint16_t characteristics = 0x0103;
@@ -116,37 +116,38 @@ struct SectionPlan {
 };
 
 // The headers of an image of `sections` (laid out already).
-inline void write_headers(const ImageSpec& spec, const std::vector<SectionPlan>& sections,
+inline void write_headers(const ImageShape& shape, const std::vector<SectionPlan>& sections,
                           const Layout& l, std::uint32_t size_of_image, Bytes& file) {
     put16(file, 0, 0x5A4D);
     put32(file, 0x3C, static_cast<std::uint32_t>(l.pe_header));
     put32(file, l.pe_header, 0x00004550);
-    put16(file, l.pe_header + 4, spec.machine);
+    put16(file, l.pe_header + 4, shape.machine);
     put16(file, l.pe_header + 6, static_cast<std::uint32_t>(sections.size()));
     put16(file, l.pe_header + 20, sim::pe::kOptionalHeaderSize);
-    put16(file, l.pe_header + 22, spec.characteristics);
+    put16(file, l.pe_header + 22, shape.characteristics);
     const std::size_t o = l.optional_header;
     put16(file, o, sim::pe::kOptionalMagicPe32);
-    put32(file, o + 16, l.text_rva + spec.entry_offset);
+    put32(file, o + 16, l.text_rva + shape.entry_offset);
     put32(file, o + 20, l.text_rva);
-    put32(file, o + 28, spec.image_base);
+    put32(file, o + 28, shape.image_base);
     put32(file, o + 32, 0x1000);
     put32(file, o + 36, 0x200);
-    put16(file, o + 40, spec.subsystem_major);
-    put16(file, o + 42, spec.subsystem_minor);
-    put16(file, o + 48, spec.subsystem_major);
-    put16(file, o + 50, spec.subsystem_minor);
+    put16(file, o + 40, shape.subsystem_major);
+    put16(file, o + 42, shape.subsystem_minor);
+    put16(file, o + 48, shape.subsystem_major);
+    put16(file, o + 50, shape.subsystem_minor);
     put32(file, o + 56, size_of_image);
     put32(file, o + 60, 0x200);
-    put16(file, o + 68, spec.subsystem);
-    put32(file, o + 72, spec.stack_reserve);
-    put32(file, o + 76, spec.stack_commit);
+    put16(file, o + 68, shape.subsystem);
+    put32(file, o + 72, shape.stack_reserve);
+    put32(file, o + 76, shape.stack_commit);
     put32(file, o + 80, 0x100000);
     put32(file, o + 84, 0x1000);
     put32(file, o + 92, sim::pe::kDirectoryCount);
     if (l.idata_rva != 0) {
         put32(file, l.directories + 8, l.idata_rva);
-        put32(file, l.directories + 12, static_cast<std::uint32_t>(20 * (spec.imports.size() + 1)));
+        put32(file, l.directories + 12,
+              static_cast<std::uint32_t>(20 * (shape.imports.size() + 1)));
     }
     if (l.rsrc_rva != 0) {
         put32(file, l.directories + 16, l.rsrc_rva);
@@ -166,15 +167,15 @@ inline void write_headers(const ImageSpec& spec, const std::vector<SectionPlan>&
 
 // An image as the device's linker makes one: headers in the first 0x200
 // bytes, sections 0x1000 apart in memory and 0x200 in the file.
-inline Built build_image(const ImageSpec& spec) {
+inline Built build_image(const ImageShape& shape) {
     Layout l;
     std::vector<SectionPlan> sections;
-    sections.push_back({".text", 0x60000020, spec.code});
-    if (!spec.imports.empty()) {
+    sections.push_back({".text", 0x60000020, shape.code});
+    if (!shape.imports.empty()) {
         l.idata_rva = l.text_rva + static_cast<std::uint32_t>(align_up(
-                                       std::max<std::size_t>(spec.code.size(), 1), 0x1000));
+                                       std::max<std::size_t>(shape.code.size(), 1), 0x1000));
         sections.push_back(
-            {".idata", 0xC0000040, build_import_section(spec.imports, l.idata_rva, l.iat_rvas)});
+            {".idata", 0xC0000040, build_import_section(shape.imports, l.idata_rva, l.iat_rvas)});
     }
     std::uint32_t rva = l.text_rva;
     std::size_t offset = 0x200;
@@ -185,10 +186,10 @@ inline Built build_image(const ImageSpec& spec) {
             static_cast<std::uint32_t>(align_up(std::max<std::size_t>(s.data.size(), 1), 0x1000));
         offset += align_up(s.data.size(), 0x200);
     }
-    if (!spec.resources.empty()) {
+    if (!shape.resources.empty()) {
         l.rsrc_rva = rva;
         sections.push_back(
-            {".rsrc", 0x40000040, build_resource_section(spec.resources, rva), rva, offset});
+            {".rsrc", 0x40000040, build_resource_section(shape.resources, rva), rva, offset});
         rva += static_cast<std::uint32_t>(align_up(sections.back().data.size(), 0x1000));
         offset += align_up(sections.back().data.size(), 0x200);
     }
@@ -202,21 +203,21 @@ inline Built build_image(const ImageSpec& spec) {
             built.layout.rsrc_offset = s.offset;
         }
     }
-    write_headers(spec, sections, l, rva, built.file);
+    write_headers(shape, sections, l, rva, built.file);
     return built;
 }
 
 // An image like the program's: code with its entry point 16 bytes in,
 // imports from coredll (by ordinal and by name) and aygshell, and
 // `resources`.
-inline ImageSpec sample_spec(std::vector<sim::ResourceEntry> resources = {}) {
-    ImageSpec spec;
-    spec.code.resize(0x40);
-    spec.entry_offset = 0x10;
-    spec.imports = {{"COREDLL.dll", {std::uint16_t{12}, std::string("Sleep")}},
-                    {"aygshell.dll", {std::string("SHInitDialog")}}};
-    spec.resources = std::move(resources);
-    return spec;
+inline ImageShape sample_shape(std::vector<sim::ResourceEntry> resources = {}) {
+    ImageShape shape;
+    shape.code.resize(0x40);
+    shape.entry_offset = 0x10;
+    shape.imports = {{"COREDLL.dll", {std::uint16_t{12}, std::string("Sleep")}},
+                     {"aygshell.dll", {std::string("SHInitDialog")}}};
+    shape.resources = std::move(resources);
+    return shape;
 }
 
 }  // namespace pe_test

@@ -32,7 +32,7 @@ std::vector<sim::ResourceEntry> named_resources() {
 }
 
 pe_test::Built good_image() {
-    return pe_test::build_image(pe_test::sample_spec(named_resources()));
+    return pe_test::build_image(pe_test::sample_shape(named_resources()));
 }
 
 sim::PeImage parsed(const Bytes& file) {
@@ -119,7 +119,7 @@ TEST(PeImage, ReadsTheResourceTreeWithItsDataRvas) {
 // paths as those of the .res do.
 TEST(PeImage, ProgramResourcesServeTheModule) {
     const auto res = sim::corvane_resources();
-    const sim::PeImage image = parsed(pe_test::build_image(pe_test::sample_spec(res)).file);
+    const sim::PeImage image = parsed(pe_test::build_image(pe_test::sample_shape(res)).file);
     ASSERT_EQ(image.resources.size(), res.size());
     const sim::Module module(image.resources);
     const auto* dialog = module.find(ResId::number(sim::rt::kDialog), ResId::number(IDD_SETTINGS));

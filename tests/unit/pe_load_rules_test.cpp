@@ -13,7 +13,7 @@
 namespace {
 
 sim::PeImage sample_image() {
-    auto image = sim::parse_pe(pe_test::build_image(pe_test::sample_spec()).file);
+    auto image = sim::parse_pe(pe_test::build_image(pe_test::sample_shape()).file);
     EXPECT_TRUE(image.ok()) << (image.ok() ? "" : image.error().describe());
     return image.ok() ? image.value() : sim::PeImage{};
 }
