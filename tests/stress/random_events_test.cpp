@@ -5,6 +5,8 @@
 //   CORVANE_RANDOM_SEED=<seed> build/dev/tests/corvane_random_tests
 //
 // CORVANE_RANDOM_SEEDS sets how many seeds run (default 15000; 4000 under a sanitizer).
+// CORVANE_EXE runs the seeds on that exe instead of the program built in
+// (the ARM lane).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -61,9 +63,12 @@ World observe(sim::Driver& device) {
         for (sim::Window* win : d.windows().top_level()) {
             w.dialog_visible = w.dialog_visible || win->visible;
         }
-        w.mode = AppState.speedMode;
-        w.target = AppState.targetClockConfig;
-        w.pending = AppState.pendingNotifications;
+        // The state record as a debugger reads it: the built-in program's,
+        // or a loaded exe's.
+        const sim::json app = d.program().inspect();
+        w.mode = app["speedMode"].get<LONG>();
+        w.target = app["targetClockConfig"].get<DWORD>();
+        w.pending = app["pendingNotifications"].get<LONG>();
         w.bubbles_accepted = d.shell().bubbles_accepted;
         w.bubble_remove_calls = d.shell().bubble_remove_calls;
         w.tray_icons = d.shell().tray.size();
@@ -146,10 +151,32 @@ struct Outcome {
     std::string log;      // the events, for replay
 };
 
+// The device for one seed: the program built in, or the exe that
+// CORVANE_EXE names (the ARM lane), opened once.
+sim::DeviceOptions device_options(sim::Kernel::Options kernel) {
+    static const std::optional<sim::DeviceOptions> exe = []() -> std::optional<sim::DeviceOptions> {
+        const char* path = std::getenv("CORVANE_EXE");
+        if (path == nullptr) {
+            return std::nullopt;
+        }
+        auto opened = sim::open_corvane({path, std::nullopt});
+        if (!opened.ok()) {
+            sim::fatal(opened.error().message);
+        }
+        return std::move(opened.value());
+    }();
+    if (!exe) {
+        return sim::corvane_device_options(kernel);
+    }
+    sim::DeviceOptions options = *exe;
+    options.kernel = kernel;
+    return options;
+}
+
 Outcome run_seed(std::uint64_t seed) {
     sim::Kernel::Options kernel;
     kernel.seed = seed;
-    sim::Driver device(sim::corvane_device_options(kernel));
+    sim::Driver device(device_options(kernel));
     std::mt19937_64 rng(seed ^ 0x9E3779B97F4A7C15ULL);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<std::uint64_t>(n)); };
     Outcome out;
