@@ -7,6 +7,10 @@
 
 namespace sim::view {
 
+std::string hwnd_name(HWND window) {
+    return hex(reinterpret_cast<std::uintptr_t>(window));
+}
+
 double mhz(double core_mhz) {
     return std::round(core_mhz * 100) / 100;
 }

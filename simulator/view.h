@@ -8,6 +8,9 @@
 
 namespace sim::view {
 
+// A window handle as traces name it: "0x10010".
+std::string hwnd_name(HWND window);
+
 // A core clock in MHz as shown: to two decimal places.
 double mhz(double core_mhz);
 

@@ -167,10 +167,6 @@ void DeterministicScheduler::advance_to(Lock& lock, Millis t, bool run_last) {
     now_ = std::max(now_, t);
 }
 
-bool DeterministicScheduler::idle() const {
-    return ready_.empty() && running_ == nullptr;
-}
-
 void DeterministicScheduler::shutdown() {
     Lock lock(mu_);
     if (shut_down_) {

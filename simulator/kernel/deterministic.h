@@ -26,7 +26,6 @@ class DeterministicScheduler final : public Scheduler {
     void block(Lock& lock, const void* channel, std::optional<Millis> wake_at) override;
     void settle(Lock& lock) override;
     void advance_to(Lock& lock, Millis t, bool run_last) override;
-    bool idle() const override;
     void shutdown() override;
 
   private:

@@ -4,10 +4,10 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <vector>
+
+#include "simulator/result.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -224,8 +224,7 @@ std::unique_ptr<Fiber> Fiber::create(std::function<void()> body, std::size_t sta
 
 Fiber::~Fiber() {
     if (running_) {
-        std::fprintf(stderr, "simulator: a running fiber was destroyed\n");
-        std::abort();
+        fatal("a running fiber was destroyed");
     }
 #ifdef CORVANE_FIBER_TSAN
     if (tsan_fiber_ != nullptr) {
@@ -253,8 +252,7 @@ void Fiber::run() {
     body_();
     done_ = true;
     switch_out(true);
-    // A finished fiber is never resumed.
-    std::abort();
+    fatal("a finished fiber was resumed");
 }
 
 void Fiber::switch_in() {
@@ -283,8 +281,7 @@ void Fiber::switch_out(bool last) {
 
 void Fiber::resume() {
     if (done_ || running_) {
-        std::fprintf(stderr, "simulator: a fiber was resumed that cannot run\n");
-        std::abort();
+        fatal("a fiber was resumed that cannot run");
     }
     running_ = true;
 #ifdef CORVANE_FIBER_ASAN

@@ -24,7 +24,6 @@ class FreeRunningScheduler final : public Scheduler {
     void block(Lock& lock, const void* channel, std::optional<Millis> wake_at) override;
     void settle(Lock& lock) override;
     void advance_to(Lock& lock, Millis t, bool run_last) override;
-    bool idle() const override { return active_ == 0; }
     void shutdown() override;
 
   private:

@@ -59,7 +59,6 @@ class SimThread {
     State state() const { return state_; }
     bool finished() const { return state_ == State::Finished; }
     std::optional<Millis> wake_at() const { return wake_at_; }
-    const void* channel() const { return channel_; }
     std::optional<std::uint32_t> exit_code() const { return exit_code_; }
     // The thread's last error (GetLastError).
     std::uint32_t last_error = 0;
@@ -146,8 +145,6 @@ class Scheduler {
     // and letting the woken threads run. With run_last false, the threads
     // woken exactly at `t` are left ready for the caller to run later.
     virtual void advance_to(Lock& lock, Millis t, bool run_last) = 0;
-    // True when no program thread is ready or running.
-    virtual bool idle() const = 0;
     // Ends every thread and frees what they hold (lock not held).
     virtual void shutdown() = 0;
 
@@ -229,7 +226,6 @@ class Kernel {
     void advance_to(Lock& lock, Millis t, bool run_last = true) {
         s_->advance_to(lock, t, run_last);
     }
-    bool idle() const { return s_->idle(); }
     void shutdown() { s_->shutdown(); }
 
   private:

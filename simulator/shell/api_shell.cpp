@@ -34,9 +34,7 @@ std::u16string read_wide(LPCWSTR text, std::size_t max) {
     return out;
 }
 
-std::string hwnd_name(HWND hwnd) {
-    return sim::hex(reinterpret_cast<std::uintptr_t>(hwnd));
-}
+using sim::view::hwnd_name;
 
 }  // namespace
 

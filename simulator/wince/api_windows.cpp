@@ -1,5 +1,6 @@
 // Dialogs, windows and the modal message loop.
 #include "simulator/platform_call.h"
+#include "simulator/view.h"
 #include "simulator/wince/winapi.h"
 
 using sim::json;
@@ -7,9 +8,7 @@ using sim::PlatformCall;
 
 namespace {
 
-std::string hwnd_name(HWND hwnd) {
-    return sim::hex(reinterpret_cast<std::uintptr_t>(hwnd));
-}
+using sim::view::hwnd_name;
 
 const char* message_name(UINT message) {
     switch (message) {
