@@ -15,16 +15,14 @@ struct FreeRunningScheduler::HostThread : SimThread {
 };
 
 FreeRunningScheduler::FreeRunningScheduler(KernelOptions options)
-    : Scheduler(options), wall_start_(std::chrono::steady_clock::now()) {}
+    : Scheduler(options), wall_(options.free_running_speed) {}
 
 FreeRunningScheduler::~FreeRunningScheduler() {
     shutdown();
 }
 
 Millis FreeRunningScheduler::now() const {
-    const auto wall = std::chrono::steady_clock::now() - wall_start_;
-    const double ms = std::chrono::duration<double, std::milli>(wall).count();
-    return static_cast<Millis>(ms * options_.free_running_speed);
+    return wall_.now();
 }
 
 std::unique_ptr<SimThread> FreeRunningScheduler::make_thread() {
@@ -93,11 +91,7 @@ void FreeRunningScheduler::block(Lock& lock, const void* channel, std::optional<
     driver_cv_.notify_all();
     auto woken = [&] { return self->state_ != SimThread::State::Blocked || self->killed_; };
     if (wake_at) {
-        const auto wall_ms = static_cast<double>(*wake_at) / options_.free_running_speed;
-        const auto deadline =
-            wall_start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              std::chrono::duration<double, std::milli>(wall_ms));
-        self->cv.wait_until(lock, deadline, woken);
+        self->cv.wait_until(lock, wall_.when(*wake_at), woken);
     } else {
         self->cv.wait(lock, woken);
     }

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "simulator/kernel/kernel.h"
+#include "simulator/kernel/wall_clock.h"
 
 namespace sim {
 
@@ -37,7 +38,7 @@ class FreeRunningScheduler final : public Scheduler {
     // their records.
     void reap();
 
-    std::chrono::steady_clock::time_point wall_start_;
+    WallClock wall_;
     std::size_t active_ = 0;  // threads neither blocked nor finished
     std::condition_variable driver_cv_;
 };

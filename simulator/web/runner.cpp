@@ -15,7 +15,7 @@ constexpr std::size_t kClockPoints = 600;
 constexpr auto kRepublish = std::chrono::milliseconds(250);
 }  // namespace
 
-Runner::Runner(DeviceOptions options, double speed) : options_(std::move(options)), speed_(speed) {}
+Runner::Runner(DeviceOptions options, double speed) : options_(std::move(options)), wall_(speed) {}
 
 Runner::~Runner() {
     stop();
@@ -96,8 +96,7 @@ bool Runner::make_trace() {
 }
 
 Millis Runner::virtual_now() const {
-    const auto wall = std::chrono::steady_clock::now() - wall_start_;
-    return static_cast<Millis>(std::chrono::duration<double, std::milli>(wall).count() * speed_);
+    return wall_.now();
 }
 
 void Runner::loop() {
@@ -112,7 +111,7 @@ void Runner::loop() {
         ++log_seq_;
     });
     chrome_.emplace(*device_, kTraceEvents);
-    wall_start_ = std::chrono::steady_clock::now();
+    wall_.restart();
     device_->start();
     publish();
     auto next_publish = std::chrono::steady_clock::now() + kPublishInterval;
@@ -128,11 +127,7 @@ void Runner::loop() {
             // wakes at most about 30 times a second unless input arrives.
             auto wake = std::chrono::steady_clock::now() + kRepublish;
             if (auto due = device_->next_deadline()) {
-                const auto at =
-                    wall_start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                      std::chrono::duration<double, std::milli>(
-                                          static_cast<double>(*due) / speed_));
-                wake = std::min(wake, at);
+                wake = std::min(wake, wall_.when(*due));
             }
             wake = unpublished ? next_publish : std::max(wake, next_publish);
             const bool trace_asked = trace_asked_ != trace_.ticket;
@@ -176,7 +171,7 @@ void Runner::publish() {
     // Every program thread is blocked now, so the snapshot (which reads the
     // program's state record) sees a quiet program.
     json view;
-    view["speed"] = speed_;
+    view["speed"] = wall_.speed();
     view["device"] = device_->snapshot();
     view["clock"] = device_->locked([](Device& d) {
         json points = json::array();

@@ -27,6 +27,7 @@
 
 #include "simulator/chrome_trace.h"
 #include "simulator/input.h"
+#include "simulator/kernel/wall_clock.h"
 
 namespace sim::web {
 
@@ -80,11 +81,10 @@ class Runner {
     Millis virtual_now() const;
 
     DeviceOptions options_;
-    double speed_;
     std::unique_ptr<Driver> device_;
     std::optional<ChromeTrace> chrome_;
     std::thread thread_;
-    std::chrono::steady_clock::time_point wall_start_;
+    WallClock wall_;  // device time: the wall clock, speed times faster
 
     mutable std::mutex mu_;
     mutable std::condition_variable input_cv_;  // input queued, or stop
