@@ -32,7 +32,7 @@ constexpr std::int64_t kMaxPageCount = 1000;
 
 bool press_ok(Device& d, const Input&) {
     Window* dialog = d.foreground_dialog();
-    if (dialog == nullptr || !(dialog->done_button || (dialog->ex_style & WS_EX_CAPTIONOKBTN))) {
+    if (dialog == nullptr || !dialog->has_ok_button()) {
         d.emit({{"input", "ok"},
                 {"ignored",
                  dialog == nullptr ? "no dialog in the foreground" : "no OK button on screen"}});

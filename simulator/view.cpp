@@ -32,6 +32,12 @@ json clock_event(const ClockEvent& e) {
     return j;
 }
 
+json clock_now(const ClockEvent& e) {
+    json j = {{"hw", "clock"}};
+    j.update(clock_state(e));
+    return j;
+}
+
 json clock_point(const ClockEvent& e) {
     return {{"t", e.t}, {"mhz", mhz(e.core_mhz)}, {"kind", to_string(e.kind)}};
 }
@@ -129,10 +135,10 @@ json screen(Device& device) {
     }
     const Window* fg = windows.foreground();
     const bool shown = fg != nullptr && fg->visible;
+    const Window* input_dialog = device.foreground_dialog();
     json s;
     s["nav_bar"] = {{"caption", shown ? narrow(fg->text) : "Start"},
-                    {"ok_button", shown && fg->kind == ControlKind::Dialog &&
-                                      (fg->done_button || (fg->ex_style & WS_EX_CAPTIONOKBTN))}};
+                    {"ok_button", input_dialog != nullptr && input_dialog->has_ok_button()}};
     s["dialog"] = dialog != nullptr ? windows.describe(*dialog) : json(nullptr);
     s["tray"] = tray(device, true);
     json bubbles = json::array();

@@ -18,6 +18,8 @@ double mhz(double core_mhz);
 json clock_state(const ClockEvent& e);
 // A change of the clock hardware, as the trace reports it.
 json clock_event(const ClockEvent& e);
+// The clock after the program's own CCLKCFG write, as the trace reports it.
+json clock_now(const ClockEvent& e);
 // A point of the core-clock plot.
 json clock_point(const ClockEvent& e);
 

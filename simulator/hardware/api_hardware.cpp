@@ -110,9 +110,7 @@ void write_cclkcfg(PlatformCall& call, std::uint32_t value, TrapAddress trapped_
     device.clocks().write_cclkcfg(device.now(), value, device.thread_name(Kernel::current()));
     if (call.tracing()) {
         log_access(call, {"p14", 0, value, "c6", "c0", 0}, nullptr, trapped_at);
-        json event = {{"hw", "clock"}};
-        event.update(view::clock_state(device.clocks().history().back()));
-        device.emit(std::move(event));
+        device.emit(view::clock_now(device.clocks().history().back()));
     }
 }
 

@@ -82,6 +82,9 @@ struct Window {
     bool ending = false;
     int result = 0;
     bool done_button = false;  // an OK button in the navigation bar
+    // Whether the navigation bar shows an OK button for this dialog: the one
+    // SHInitDialog gives it, or the one its extended style asks for.
+    bool has_ok_button() const { return done_button || (ex_style & WS_EX_CAPTIONOKBTN) != 0; }
 
     HWND hwnd() const { return reinterpret_cast<HWND>(handle); }
     bool shown() const;
