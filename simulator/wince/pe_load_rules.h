@@ -16,16 +16,9 @@
 #include <vector>
 
 #include "simulator/wince/pe_image.h"
+#include "simulator/wince/win32_errors.h"
 
 namespace sim {
-
-namespace win32_error {
-constexpr std::uint32_t kOutOfMemory = 14;      // ERROR_OUTOFMEMORY
-constexpr std::uint32_t kModNotFound = 126;     // ERROR_MOD_NOT_FOUND
-constexpr std::uint32_t kBadExeFormat = 193;    // ERROR_BAD_EXE_FORMAT
-constexpr std::uint32_t kDllInitFailed = 1114;  // ERROR_DLL_INIT_FAILED
-constexpr std::uint32_t kOldWinVersion = 1150;  // ERROR_OLD_WIN_VERSION
-}  // namespace win32_error
 
 namespace ce_loader {
 // The version of Windows CE the device runs.

@@ -15,9 +15,6 @@ namespace sim {
 
 namespace {
 
-constexpr std::uint32_t kBadExeFormat = 193;  // ERROR_BAD_EXE_FORMAT
-constexpr std::uint32_t kProcNotFound = 127;  // ERROR_PROC_NOT_FOUND
-
 // On Windows CE 3.0 WinMain's instance is the process's handle, which the
 // resource functions take for the process's own module, not the image
 // base. A kernel handle value of the kind the device hands out (the handle
@@ -42,7 +39,7 @@ Result<std::vector<BoundImport>, ExeRefusal> bind_imports(const PeImage& image) 
         }
         const ce::SimulatedFunction* function = ce::simulated_function(f.dll, found.value()->name);
         if (function == nullptr) {
-            return ExeRefusal{kProcNotFound, what + ": no simulated DLL exports it"};
+            return ExeRefusal{win32_error::kProcNotFound, what + ": no simulated DLL exports it"};
         }
         bound.push_back(BoundImport{function, f.iat_rva});
     }
@@ -97,7 +94,7 @@ Result<OpenedExe, ExeRefusal> open_exe_image(std::vector<std::uint8_t> file,
                                              const StateRecordLayout& state) {
     auto parsed = parse_pe(file);
     if (!parsed.ok()) {
-        return ExeRefusal{kBadExeFormat, "not an image: " + parsed.error().describe()};
+        return ExeRefusal{win32_error::kBadExeFormat, "not an image: " + parsed.error().describe()};
     }
     PeImage& image = parsed.value();
     if (auto refusal = check_loadable(image)) {

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "simulator/text.h"
+#include "simulator/wince/win32_errors.h"
 
 namespace sim {
 
@@ -116,8 +117,6 @@ Result<ExportList> parse_export_list(std::string_view text, std::string_view fil
 
 Result<const DllExport*, BindRefusal> find_export(const std::vector<ExportList>& lists,
                                                   const ImportName& import) {
-    constexpr std::uint32_t kModNotFound = 126;   // ERROR_MOD_NOT_FOUND
-    constexpr std::uint32_t kProcNotFound = 127;  // ERROR_PROC_NOT_FOUND
     for (const ExportList& list : lists) {
         if (!same_dll(list.dll, import.dll)) {
             continue;
@@ -134,9 +133,9 @@ Result<const DllExport*, BindRefusal> find_export(const std::vector<ExportList>&
         } else {
             what << "function '" << import.name << "'";
         }
-        return BindRefusal{kProcNotFound, what.str()};
+        return BindRefusal{win32_error::kProcNotFound, what.str()};
     }
-    return BindRefusal{kModNotFound, "no DLL '" + import.dll + "' on the device"};
+    return BindRefusal{win32_error::kModNotFound, "no DLL '" + import.dll + "' on the device"};
 }
 
 }  // namespace sim
