@@ -30,6 +30,9 @@ constexpr std::uint16_t kMachineArm = 0x01C0;
 // COFF characteristics.
 constexpr std::uint16_t kRelocsStripped = 0x0001;
 constexpr std::uint16_t kExecutableImage = 0x0002;
+constexpr std::uint16_t kLineNumsStripped = 0x0004;
+constexpr std::uint16_t kLocalSymsStripped = 0x0008;
+constexpr std::uint16_t k32BitMachine = 0x0100;
 constexpr std::uint16_t kDll = 0x2000;
 constexpr std::uint16_t kSubsystemWindowsCeGui = 9;
 constexpr std::uint16_t kOptionalMagicPe32 = 0x10B;
@@ -41,9 +44,11 @@ constexpr std::size_t kDirectoryCount = 16;
 constexpr std::size_t kImportDirectory = 1;
 constexpr std::size_t kResourceDirectory = 2;
 constexpr std::size_t kRelocationDirectory = 5;
+constexpr std::size_t kImportAddressTable = 12;
 constexpr std::size_t kComDescriptor = 14;
 // Section characteristics.
 constexpr std::uint32_t kScnCode = 0x00000020;
+constexpr std::uint32_t kScnInitializedData = 0x00000040;
 constexpr std::uint32_t kScnDiscardable = 0x02000000;
 constexpr std::uint32_t kScnExecute = 0x20000000;
 constexpr std::uint32_t kScnRead = 0x40000000;

@@ -10,8 +10,6 @@ namespace pe {
 
 namespace {
 
-using namespace section_flags;
-
 // A Windows CE 3.0 process has a 32 MB slot of address space, which the
 // whole image must fit in.
 constexpr std::uint64_t kProcessSlotSize = 0x2000000;
@@ -26,11 +24,15 @@ struct SectionRule {
     std::uint32_t characteristics;
 };
 constexpr SectionRule kRules[] = {
-    {".text", ".text", elf::kExecInstr, kCode | kExecute | kRead},
-    {".rdata", ".rdata", 0, kInitializedData | kRead},
-    {".data", ".data", elf::kWrite, kInitializedData | kRead | kWrite},
-    {".bss", ".data", elf::kWrite, kInitializedData | kRead | kWrite},
-    {".idata", ".idata", elf::kWrite, kInitializedData | kRead | kWrite},
+    {".text", ".text", elf::kExecInstr,
+     sim::pe::kScnCode | sim::pe::kScnExecute | sim::pe::kScnRead},
+    {".rdata", ".rdata", 0, sim::pe::kScnInitializedData | sim::pe::kScnRead},
+    {".data", ".data", elf::kWrite,
+     sim::pe::kScnInitializedData | sim::pe::kScnRead | sim::pe::kScnWrite},
+    {".bss", ".data", elf::kWrite,
+     sim::pe::kScnInitializedData | sim::pe::kScnRead | sim::pe::kScnWrite},
+    {".idata", ".idata", elf::kWrite,
+     sim::pe::kScnInitializedData | sim::pe::kScnRead | sim::pe::kScnWrite},
 };
 
 std::string hex(std::uint32_t value) {
@@ -167,8 +169,12 @@ Image build_image(const ElfFile& elf, const std::vector<sim::ResourceEntry>& res
     const ImageSection& last = image.sections.back();
     const std::uint32_t rsrc_rva =
         align_up(std::uint64_t{last.rva} + last.virtual_size, kSectionAlignment);
-    ImageSection rsrc{
-        ".rsrc", rsrc_rva, 0, build_rsrc(resources, rsrc_rva), kInitializedData | kRead, {}};
+    ImageSection rsrc{".rsrc",
+                      rsrc_rva,
+                      0,
+                      build_rsrc(resources, rsrc_rva),
+                      sim::pe::kScnInitializedData | sim::pe::kScnRead,
+                      {}};
     rsrc.virtual_size = static_cast<std::uint32_t>(rsrc.contents.size());
     image.resources = DataDirectory{rsrc_rva, rsrc.virtual_size};
     image.sections.push_back(std::move(rsrc));

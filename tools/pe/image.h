@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "simulator/wince/pe_image.h"
 #include "simulator/wince/resources.h"
 #include "tools/pe/elf.h"
 
@@ -38,14 +39,6 @@ struct Image {
     // The section that holds rva, or nullptr.
     const ImageSection* section_at(std::uint32_t rva) const;
 };
-
-namespace section_flags {
-constexpr std::uint32_t kCode = 0x00000020;
-constexpr std::uint32_t kInitializedData = 0x00000040;
-constexpr std::uint32_t kExecute = 0x20000000;
-constexpr std::uint32_t kRead = 0x40000000;
-constexpr std::uint32_t kWrite = 0x80000000;
-}  // namespace section_flags
 
 // Anything in the linked image that the layout does not allow (another
 // section, a section not page-aligned, an entry point outside .text, no

@@ -9,21 +9,16 @@ namespace pe {
 
 namespace {
 
-constexpr std::uint32_t kPeOffset = 0x40;     // right after the DOS header, no DOS stub
-constexpr std::uint16_t kMachineArm = 0x1C0;  // IMAGE_FILE_MACHINE_ARM
-constexpr std::uint16_t kOptionalHeaderSize = 0xE0;
+constexpr std::uint32_t kPeOffset = 0x40;  // right after the DOS header, no DOS stub
 constexpr std::uint32_t kSectionHeaderSize = 40;
 constexpr std::size_t kChecksumOffset = kPeOffset + 4 + 20 + 64;
-constexpr std::uint32_t kDirectoryCount = 16;
-constexpr int kImportDirectory = 1;
-constexpr int kResourceDirectory = 2;
-constexpr int kIatDirectory = 12;
 
-// Characteristics: RELOCS_STRIPPED | EXECUTABLE_IMAGE | LINE_NUMS_STRIPPED |
-// LOCAL_SYMS_STRIPPED | 32BIT_MACHINE. Not a DLL.
-constexpr std::uint16_t kCharacteristics = 0x0001 | 0x0002 | 0x0004 | 0x0008 | 0x0100;
+// No relocations (the exe loads at its ImageBase, 0x10000), an executable,
+// no line numbers or local symbols, 32-bit. Not a DLL.
+constexpr std::uint16_t kCharacteristics = sim::pe::kRelocsStripped | sim::pe::kExecutableImage |
+                                           sim::pe::kLineNumsStripped |
+                                           sim::pe::kLocalSymsStripped | sim::pe::k32BitMachine;
 // Windows CE GUI, version 3.00: the CE 3.0 loader refuses a newer subsystem.
-constexpr std::uint16_t kSubsystemWindowsCeGui = 9;
 constexpr std::uint16_t kSubsystemMajor = 3;
 constexpr std::uint16_t kSubsystemMinor = 0;
 // The main thread's stack: 64 KB reserved (the loader wants 16 KB to 1 MB),
@@ -43,7 +38,7 @@ struct FileLayout {
 
 FileLayout lay_out(const Image& image) {
     FileLayout layout;
-    const std::uint64_t headers = kPeOffset + 4 + 20 + kOptionalHeaderSize +
+    const std::uint64_t headers = kPeOffset + 4 + 20 + sim::pe::kOptionalHeaderSize +
                                   std::uint64_t{kSectionHeaderSize} * image.sections.size();
     layout.headers_size = align_up(headers, kFileAlignment);
     std::uint32_t offset = layout.headers_size;
@@ -75,19 +70,19 @@ void dos_header(Writer& out) {
 
 void coff_header(Writer& out, const Image& image) {
     out.u32(0x00004550);  // "PE\0\0"
-    out.u16(kMachineArm);
+    out.u16(sim::pe::kMachineArm);
     out.u16(static_cast<std::uint16_t>(image.sections.size()));
     out.u32(0);  // TimeDateStamp: none, so that a build is reproducible
     out.u32(0);  // PointerToSymbolTable
     out.u32(0);  // NumberOfSymbols
-    out.u16(kOptionalHeaderSize);
+    out.u16(sim::pe::kOptionalHeaderSize);
     out.u16(kCharacteristics);
 }
 
 std::uint32_t raw_total(const Image& image, const FileLayout& layout, bool code) {
     std::uint32_t total = 0;
     for (std::size_t i = 0; i < image.sections.size(); ++i) {
-        const bool is_code = (image.sections[i].characteristics & section_flags::kCode) != 0;
+        const bool is_code = (image.sections[i].characteristics & sim::pe::kScnCode) != 0;
         if (is_code == code) {
             total += layout.raw_sizes[i];
         }
@@ -118,24 +113,24 @@ void optional_header_fields(Writer& out, const Image& image, const FileLayout& l
     out.u32(layout.image_size);
     out.u32(layout.headers_size);
     out.u32(0);  // CheckSum, filled in last
-    out.u16(kSubsystemWindowsCeGui);
+    out.u16(sim::pe::kSubsystemWindowsCeGui);
     out.u16(0);  // DllCharacteristics
     out.u32(kStackReserve);
     out.u32(kStackCommit);
     out.u32(kHeapReserve);
     out.u32(kHeapCommit);
     out.u32(0);  // LoaderFlags
-    out.u32(kDirectoryCount);
+    out.u32(static_cast<std::uint32_t>(sim::pe::kDirectoryCount));
 }
 
 void data_directories(Writer& out, const Image& image) {
-    for (std::uint32_t i = 0; i < kDirectoryCount; ++i) {
+    for (std::size_t i = 0; i < sim::pe::kDirectoryCount; ++i) {
         DataDirectory directory;
-        if (i == kImportDirectory) {
+        if (i == sim::pe::kImportDirectory) {
             directory = image.imports;
-        } else if (i == kResourceDirectory) {
+        } else if (i == sim::pe::kResourceDirectory) {
             directory = image.resources;
-        } else if (i == kIatDirectory) {
+        } else if (i == sim::pe::kImportAddressTable) {
             directory = image.import_address_table;
         }
         out.u32(directory.rva);
