@@ -27,7 +27,7 @@ std::string track_name(const std::string& thread) {
 }  // namespace
 
 ChromeTrace::ChromeTrace(Driver& driver, std::size_t max_events) : max_events_(max_events) {
-    driver.trace().add_sink([this](const json& e) { on_event(e); });
+    driver.trace().add_sink([this](const TraceEvent& e) { on_event(e); });
     driver.locked([this](Device& d) {
         d.kernel().set_wait_observer(
             [this](const void* channel, Millis from, Millis to) { on_wait(channel, from, to); });
@@ -66,80 +66,63 @@ void ChromeTrace::on_wait(const void* channel, Millis from, Millis to) {
          {"tid", thread_track(self->name())}});
 }
 
-void ChromeTrace::on_event(const json& e) {
-    const Millis t = e.value("t", Millis{0});
-    last_t_ = std::max(last_t_, t);
-    json args = json::object();
-    for (const auto& [key, value] : e.items()) {
-        if (key != "t" && key != "thread" && key != "seq") {
-            args[key] = value;
+// Each kind of event on its track: platform calls as slices of no device
+// time on their thread's track, input as instants on the input track, tray
+// changes as instants and bubbles as spans on the shell's. The other kinds
+// have no track of their own.
+struct ChromeTrace::Placer {
+    ChromeTrace& trace;
+    const TraceEvent& e;
+
+    json args() const { return body_json(e.body); }
+    json instant(const char* name, const char* cat, int tid) const {
+        return {{"name", name},  {"cat", cat},  {"ph", "i"},  {"s", "t"},
+                {"ts", us(e.t)}, {"pid", kPid}, {"tid", tid}, {"args", args()}};
+    }
+
+    void operator()(const CallEvent& call) const {
+        trace.add({{"name", call.call},
+                   {"cat", "call"},
+                   {"ph", "X"},
+                   {"ts", us(e.t)},
+                   {"dur", 0},
+                   {"pid", kPid},
+                   {"tid", trace.thread_track(e.thread.empty() ? "driver" : e.thread)},
+                   {"args", args()}});
+    }
+    void operator()(const InputEvent& input) const {
+        trace.add(instant(input.input, "input", kInputTrack));
+    }
+    void operator()(const FaultEvent& fault) const {
+        trace.add(instant(fault.fault, "input", kInputTrack));
+    }
+    void operator()(const TrayEvent&) const { trace.add(instant("tray", "shell", kShellTrack)); }
+    // A bubble is on screen (open) from shown until collapsed or removed; the
+    // program's bubbles differ by id and may overlap, so they are async spans
+    // paired by that id. A bubble shown again with its id while open
+    // replaces the one there.
+    void operator()(const BubbleEvent& b) const {
+        const std::uint64_t id = b.bubble.id;
+        if (trace.open_bubbles_.erase(id) != 0) {
+            trace.add(span("e", id));
+        }
+        if (b.change == BubbleEvent::Change::Shown && b.bubble.open) {
+            trace.add(span("b", id));
+            trace.open_bubbles_.insert(id);
         }
     }
-    if (e.contains("call")) {
-        // A platform call: a slice of no device time on its thread's track.
-        add({{"name", e["call"]},
-             {"cat", "call"},
-             {"ph", "X"},
-             {"ts", us(t)},
-             {"dur", 0},
-             {"pid", kPid},
-             {"tid", thread_track(e.value("thread", std::string("driver")))},
-             {"args", std::move(args)}});
-        return;
+    template <class Other>
+    void operator()(const Other&) const {}
+
+    json span(const char* phase, std::uint64_t id) const {
+        return {{"name", "bubble"}, {"cat", "bubble"}, {"ph", phase},        {"id", id},
+                {"ts", us(e.t)},    {"pid", kPid},     {"tid", kShellTrack}, {"args", args()}};
     }
-    if (e.contains("input") || e.contains("fault")) {
-        add({{"name", e.contains("input") ? e["input"] : e["fault"]},
-             {"cat", "input"},
-             {"ph", "i"},
-             {"s", "t"},
-             {"ts", us(t)},
-             {"pid", kPid},
-             {"tid", kInputTrack},
-             {"args", std::move(args)}});
-        return;
-    }
-    if (!e.contains("screen") || !e["screen"].is_string()) {
-        return;
-    }
-    const std::string& what = e["screen"].get_ref<const std::string&>();
-    if (what == "tray") {
-        add({{"name", "tray"},
-             {"cat", "shell"},
-             {"ph", "i"},
-             {"s", "t"},
-             {"ts", us(t)},
-             {"pid", kPid},
-             {"tid", kShellTrack},
-             {"args", std::move(args)}});
-    } else if (e.contains("bubble") && e["bubble"].contains("id")) {
-        // A bubble is on screen (open) from shown until collapsed or removed;
-        // the program's bubbles differ by id and may overlap, so they are
-        // async spans paired by that id. A bubble shown again with its id
-        // while open replaces the one there.
-        const auto id = e["bubble"]["id"].get<std::uint64_t>();
-        const bool shown = what == "bubble-shown";
-        if (!shown && what != "bubble-collapsed" && what != "bubble-removed") {
-            return;
-        }
-        auto span = [&](const char* phase) {
-            add({{"name", "bubble"},
-                 {"cat", "bubble"},
-                 {"ph", phase},
-                 {"id", id},
-                 {"ts", us(t)},
-                 {"pid", kPid},
-                 {"tid", kShellTrack},
-                 {"args", args}});
-        };
-        if (open_bubbles_.count(id) != 0) {
-            span("e");
-            open_bubbles_.erase(id);
-        }
-        if (shown && e["bubble"].value("open", false)) {
-            span("b");
-            open_bubbles_.insert(id);
-        }
-    }
+};
+
+void ChromeTrace::on_event(const TraceEvent& e) {
+    last_t_ = std::max(last_t_, e.t);
+    std::visit(Placer{*this, e}, e.body);
 }
 
 json ChromeTrace::document(const std::deque<ClockEvent>& clock_history) const {
@@ -190,7 +173,7 @@ json ChromeTrace::document(const std::deque<ClockEvent>& clock_history) const {
                        {"ph", "C"},
                        {"ts", us(c->t)},
                        {"pid", kPid},
-                       {"args", {{"MHz", view::mhz(c->core_mhz)}}}});
+                       {"args", {{"MHz", shown_mhz(c->core_mhz)}}}});
     }
     for (std::uint64_t id : open) {
         out.push_back({{"name", "bubble"},

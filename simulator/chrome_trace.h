@@ -46,7 +46,8 @@ class ChromeTrace {
     static constexpr int kFirstThreadTrack = 10;
 
   private:
-    void on_event(const json& e);
+    struct Placer;
+    void on_event(const TraceEvent& e);
     void on_wait(const void* channel, Millis from, Millis to);
     int thread_track(const std::string& thread);
 

@@ -13,20 +13,29 @@ namespace {
 // The state record as the image holds it at load time, taken before any run.
 const AppStateRecord kLoadedState = AppState;
 
-// The state record's fields as a debugger shows them.
-struct StateField {
+// The state record's fields as a debugger shows them: each a 32-bit word
+// (app_state.h), laid out alike on the device and in the ARM lane, where
+// loaded images run.
+struct FieldWord {
     const char* name;
-    std::int64_t (*read)();
+    std::size_t offset;
+    bool is_signed;
 };
-const StateField kStateFields[] = {
-    {"speedMode", [] { return std::int64_t{AppState.speedMode}; }},
-    {"dialogVisible", [] { return std::int64_t{AppState.dialogVisible}; }},
-    {"targetClockConfig", [] { return std::int64_t{AppState.targetClockConfig}; }},
-    {"allow100", [] { return std::int64_t{AppState.allow100}; }},
-    {"showNotifications", [] { return std::int64_t{AppState.showNotifications}; }},
-    {"pendingNotifications", [] { return std::int64_t{AppState.pendingNotifications}; }},
-    {"monitorRunning", [] { return std::int64_t{AppState.monitorRunning}; }},
+const FieldWord kStateFields[] = {
+    {"speedMode", offsetof(AppStateRecord, speedMode), true},
+    {"dialogVisible", offsetof(AppStateRecord, dialogVisible), true},
+    {"targetClockConfig", offsetof(AppStateRecord, targetClockConfig), false},
+    {"allow100", offsetof(AppStateRecord, allow100), true},
+    {"showNotifications", offsetof(AppStateRecord, showNotifications), true},
+    {"pendingNotifications", offsetof(AppStateRecord, pendingNotifications), true},
+    {"monitorRunning", offsetof(AppStateRecord, monitorRunning), true},
 };
+
+std::int64_t read_word(const AppStateRecord& record, const FieldWord& f) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, reinterpret_cast<const unsigned char*>(&record) + f.offset, sizeof v);
+    return f.is_signed ? std::int64_t{static_cast<std::int32_t>(v)} : std::int64_t{v};
+}
 }  // namespace
 
 ProgramImage corvane_program() {
@@ -34,9 +43,9 @@ ProgramImage corvane_program() {
     image.entry = [](HINSTANCE instance) { return WinMain(instance, nullptr, nullptr, SW_SHOW); };
     image.load = [] { std::memcpy(&AppState, &kLoadedState, sizeof AppState); };
     image.inspect = [] {
-        json record;
-        for (const StateField& f : kStateFields) {
-            record[f.name] = f.read();
+        std::vector<StateField> record;
+        for (const FieldWord& f : kStateFields) {
+            record.push_back({f.name, read_word(AppState, f)});
         }
         return record;
     };
@@ -46,22 +55,26 @@ ProgramImage corvane_program() {
 StateRecordLayout corvane_state_layout() {
     StateRecordLayout layout;
     layout.symbol = "AppState";
-    // The record is a row of 32-bit words (app_state.h), laid out alike on
-    // the device and in the ARM lane, where loaded images run.
-    const std::pair<const char*, std::size_t> offsets[] = {
-        {"speedMode", offsetof(AppStateRecord, speedMode)},
-        {"dialogVisible", offsetof(AppStateRecord, dialogVisible)},
-        {"targetClockConfig", offsetof(AppStateRecord, targetClockConfig)},
-        {"allow100", offsetof(AppStateRecord, allow100)},
-        {"showNotifications", offsetof(AppStateRecord, showNotifications)},
-        {"pendingNotifications", offsetof(AppStateRecord, pendingNotifications)},
-        {"monitorRunning", offsetof(AppStateRecord, monitorRunning)},
-    };
-    for (const auto& [name, offset] : offsets) {
-        const bool is_signed = std::string_view(name) != "targetClockConfig";
-        layout.fields.push_back({name, static_cast<std::uint32_t>(offset), is_signed});
+    for (const FieldWord& f : kStateFields) {
+        layout.fields.push_back({f.name, static_cast<std::uint32_t>(f.offset), f.is_signed});
     }
     return layout;
+}
+
+AppStateRecord corvane_state(const ProgramView& program) {
+    if (!program.state_record) {
+        fatal("the program has no state record to read");
+    }
+    AppStateRecord record{};
+    for (const FieldWord& f : kStateFields) {
+        const auto value = program.field(f.name);
+        if (!value) {
+            fatal(std::string("the state record has no field ") + f.name);
+        }
+        const auto word = static_cast<std::uint32_t>(*value);
+        std::memcpy(reinterpret_cast<unsigned char*>(&record) + f.offset, &word, sizeof word);
+    }
+    return record;
 }
 
 ProgramNames corvane_names() {
@@ -69,7 +82,7 @@ ProgramNames corvane_names() {
     names.buttons = {
         {"quit", IDCANCEL}, {"allow100", IDC_ALLOW_100}, {"notify", IDC_SHOW_NOTIFICATION}};
     names.check_boxes = {{"allow100", IDC_ALLOW_100}, {"notify", IDC_SHOW_NOTIFICATION}};
-    for (const StateField& f : kStateFields) {
+    for (const FieldWord& f : kStateFields) {
         names.state_fields.push_back(f.name);
     }
     return names;

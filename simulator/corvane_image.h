@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
 #include "simulator/device.h"
+#include "simulator/snapshot.h"
 #include "simulator/wince/exe/exe_loader.h"
 
 namespace sim {
@@ -24,6 +26,11 @@ ProgramNames corvane_names();
 // Where a debugger finds the state record's fields in a loaded corvane.exe,
 // given the symbol map's address of AppState.
 StateRecordLayout corvane_state_layout();
+
+// The program's state record as a snapshot read it, with the program's own
+// field names; the handles it holds (instance, icon) are not read and stay
+// null. Fatal when the snapshot has no record (the program never started).
+AppStateRecord corvane_state(const ProgramView& program);
 
 // corvane.res as built with the program.
 std::span<const std::uint8_t> corvane_res();

@@ -57,19 +57,13 @@ std::string Device::thread_name(const SimThread* thread) const {
     return thread == nullptr ? "driver" : thread->name();
 }
 
-void Device::emit(json event) {
+void Device::emit(EventBody event) {
     if (!trace_.enabled()) {
         return;
     }
-    json full;
-    full["t"] = now();
-    if (const SimThread* self = Kernel::current()) {
-        full["thread"] = self->name();
-    }
-    for (auto& [key, value] : event.items()) {
-        full[key] = std::move(value);
-    }
-    trace_.emit(std::move(full));
+    const SimThread* self = Kernel::current();
+    trace_.emit(
+        TraceEvent{now(), self != nullptr ? self->name() : std::string(), std::move(event)});
 }
 
 bool Device::post_message(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -114,7 +108,7 @@ void Device::launch() {
         program_.load();
     }
     state_ = ProgramState::Running;
-    emit({{"process", "start"}});
+    emit(ProcessEvent{.state = ProgramState::Running});
     ui_thread_ = kernel_.spawn(
         "ui",
         [this] {
@@ -150,17 +144,7 @@ void Device::on_ui_thread_end(SimThread& thread) {
     const std::size_t handles = handles_.close_all();
     const std::size_t icons = icons_.release_owned();
     reclaimed_ = Reclaimed{ranges, handles, icons};
-    json event = {{"process", to_string(state_)}};
-    if (exit_code_) {
-        event["exit_code"] = *exit_code_;
-    }
-    if (ranges > 0 || handles > 0) {
-        event["released"] = {{"reservations", ranges}, {"handles", handles}};
-    }
-    if (icons > 0) {
-        event["released"]["icons"] = icons;
-    }
-    emit(std::move(event));
+    emit(ProcessEvent{state_, exit_code_, reclaimed_});
 }
 
 std::size_t Device::program_threads() const {

@@ -46,7 +46,7 @@ struct ProgramImage {
     std::uintptr_t image_base = 0;
     std::function<int(HINSTANCE)> entry;
     std::function<void()> load;
-    std::function<json()> inspect;
+    std::function<std::vector<StateField>()> inspect;
     std::function<BOOL(DLGPROC, HWND, UINT, WPARAM, LPARAM)> dialog_proc;
     std::function<DWORD(LPTHREAD_START_ROUTINE, LPVOID)> thread_routine;
 };
@@ -59,9 +59,6 @@ struct DeviceOptions {
     // may have left it.
     bool input_panel_up = false;
 };
-
-enum class ProgramState { NotStarted, Running, Ended, Terminated };
-const char* to_string(ProgramState state);
 
 class Device {
   public:
@@ -95,18 +92,14 @@ class Device {
     HANDLE open_thread_handle(const SimThread& thread) { return handles_.open(thread); }
 
     std::string thread_name(const SimThread* thread) const;
-    void emit(json event);  // adds time and thread, when tracing
+    // Traces the event, stamped with the time and the thread, when tracing.
+    void emit(EventBody event);
 
     // The process: started afresh once, ended when its UI thread returns.
     void launch();
     ProgramState program_state() const { return state_; }
     std::optional<int> exit_code() const { return exit_code_; }
-    // What the process still held when it ended, and its end freed.
-    struct Reclaimed {
-        std::size_t reservations = 0;
-        std::size_t handles = 0;
-        std::size_t icons = 0;
-    };
+    using Reclaimed = sim::Reclaimed;
     Reclaimed reclaimed_at_end() const { return reclaimed_; }
     std::size_t program_threads() const;  // live threads besides the UI thread
     // The foreground window if it is a dialog on screen: the one window the

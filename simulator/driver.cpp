@@ -35,8 +35,8 @@ Millis Driver::now() {
     return locked([](Device& d) { return d.now(); });
 }
 
-json Driver::snapshot() {
-    return locked([](Device& d) { return view::snapshot(d); });
+Snapshot Driver::snapshot() {
+    return locked([](Device& d) { return take_snapshot(d); });
 }
 
 ProgramState Driver::program_state() {

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "simulator/device.h"
+#include "simulator/snapshot.h"
 
 namespace sim {
 
@@ -36,7 +37,7 @@ class Driver {
         Lock lock(device_.kernel().mutex());
         return f(device_);
     }
-    json snapshot();
+    Snapshot snapshot();
     ProgramState program_state();
     std::optional<int> exit_code();
     std::size_t program_threads();  // live threads besides the UI thread

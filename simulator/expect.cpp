@@ -5,6 +5,7 @@
 
 #include "simulator/hex.h"
 #include "simulator/text.h"
+#include "simulator/view.h"
 
 namespace sim {
 
@@ -14,7 +15,7 @@ using Words = std::vector<std::string>;
 
 // Reads the words after "expect <what>"; nullopt when they do not fit.
 using Parse = std::optional<json> (*)(const Words& args, const ProgramNames& names);
-using Check = Checked (*)(const json& expected, const json& snapshot);
+using Check = Checked (*)(const json& expected, const Snapshot& snapshot);
 
 std::optional<json> one_of(const Words& a, std::initializer_list<const char*> values) {
     for (const char* v : values) {
@@ -57,20 +58,30 @@ const char* on_off(bool on) {
     return on ? "on" : "off";
 }
 
-// The check of a whole number at `path` in the snapshot.
-template <const char* Section, const char* Field>
-Checked equals(const json& expected, const json& s) {
-    const json& actual = s[Section][Field];
+// The check of a count the snapshot holds.
+template <auto Count>
+Checked count_is(const json& expected, const Snapshot& s) {
+    const json actual = Count(s);
     return {actual == expected, actual};
 }
 
-constexpr char kHardware[] = "hardware";
-constexpr char kMemory[] = "memory";
-constexpr char kProgram[] = "program";
-constexpr char kCclkcfg[] = "cclkcfg";
-constexpr char kReservations[] = "reservations";
-constexpr char kOpenHandles[] = "open_handles";
-constexpr char kOwnedIcons[] = "owned_icons";
+constexpr auto kReservations = [](const Snapshot& s) { return s.memory.reservations; };
+constexpr auto kOpenHandles = [](const Snapshot& s) { return s.program.open_handles; };
+constexpr auto kOwnedIcons = [](const Snapshot& s) { return s.program.owned_icons; };
+constexpr auto kCclkcfg = [](const Snapshot& s) { return s.hardware.cclkcfg; };
+
+// A tray icon as the screen shows it.
+json on_screen(const TrayIconView& icon) {
+    return view::tray_icon(icon, true);
+}
+
+json tray_json(const Snapshot& s) {
+    json tray = json::array();
+    for (const TrayIconView& icon : s.screen.tray) {
+        tray.push_back(on_screen(icon));
+    }
+    return tray;
+}
 
 }  // namespace
 
@@ -88,9 +99,8 @@ const ExpectKind kExpectations[] = {
      [](const Words& a, const ProgramNames&) {
          return one_of(a, {"visible", "hidden"});
      },
-     [](const json& e, const json& s) -> Checked {
-         const json& dialog = s["screen"]["dialog"];
-         const bool visible = !dialog.is_null() && dialog["visible"].get<bool>();
+     [](const json& e, const Snapshot& s) -> Checked {
+         const bool visible = s.screen.dialog_visible();
          return {(e == "visible") == visible, visible ? "visible" : "hidden"};
      }},
     {"tray", "tray none | expect tray <icon id> \"<tip>\"",
@@ -102,49 +112,47 @@ const ExpectKind kExpectations[] = {
          return id ? std::optional<json>(json{{"icon", *id}, {"tip", a[1].substr(1)}})
                    : std::nullopt;
      },
-     [](const json& e, const json& s) -> Checked {
-         const json& tray = s["screen"]["tray"];
+     [](const json& e, const Snapshot& s) -> Checked {
          if (e == "none") {
-             return {tray.empty(), tray};
+             return {s.screen.tray.empty(), tray_json(s)};
          }
-         for (const auto& icon : tray) {
-             if (icon["icon"] == e["icon"] && icon["tip"] == e["tip"]) {
-                 return {true, icon};
+         for (const TrayIconView& icon : s.screen.tray) {
+             if (icon.icon && *icon.icon == e["icon"] && icon.tip == e["tip"]) {
+                 return {true, on_screen(icon)};
              }
          }
-         return {false, tray};
+         return {false, tray_json(s)};
      }},
     {"mhz", "mhz <number>",
      [](const Words& a, const ProgramNames&) -> std::optional<json> {
          auto mhz = a.size() == 1 ? parse_decimal(a[0]) : std::nullopt;
          return mhz ? std::optional<json>(*mhz) : std::nullopt;
      },
-     [](const json& e, const json& s) -> Checked {
-         const double mhz = s["hardware"]["mhz"].get<double>();
+     [](const json& e, const Snapshot& s) -> Checked {
+         const double mhz = s.hardware.mhz;
          return {std::llround(mhz * 100) == std::llround(e.get<double>() * 100), mhz};
      }},
     {"cccr", "cccr <32-bit word>", word,
-     [](const json& e, const json& s) -> Checked {
-         const json& actual = s["hardware"]["cccr"];
-         return {actual == hex(e.get<std::uint64_t>()), actual};
+     [](const json& e, const Snapshot& s) -> Checked {
+         return {s.hardware.cccr == e.get<std::uint64_t>(), hex(s.hardware.cccr)};
      }},
-    {"cclkcfg", "cclkcfg <word>", word, equals<kHardware, kCclkcfg>},
+    {"cclkcfg", "cclkcfg <word>", word, count_is<kCclkcfg>},
     {"turbo", "turbo on|off", on_off,
-     [](const json& e, const json& s) -> Checked {
-         const bool on = s["hardware"]["turbo"].get<bool>();
+     [](const json& e, const Snapshot& s) -> Checked {
+         const bool on = s.hardware.turbo;
          return {e == on_off(on), on_off(on)};
      }},
     {"bubbles", "bubbles <count>", count,
-     [](const json& e, const json& s) -> Checked {
-         const json n = s["screen"]["bubbles"].size();
+     [](const json& e, const Snapshot& s) -> Checked {
+         const json n = s.screen.bubbles.size();
          return {n == e, n};
      }},
     {"bubble", "bubble \"<text>\" | expect bubble none",
      [](const Words& a, const ProgramNames&) { return text_or_none(a); },
-     [](const json& e, const json& s) -> Checked {
+     [](const json& e, const Snapshot& s) -> Checked {
          json texts = json::array();
-         for (const auto& b : s["screen"]["bubbles"]) {
-             texts.push_back(b["text"]);
+         for (const BubbleView& b : s.screen.bubbles) {
+             texts.push_back(b.text);
          }
          if (e == "none") {
              return {texts.empty(), texts};
@@ -165,18 +173,15 @@ const ExpectKind kExpectations[] = {
          }
          return std::nullopt;
      },
-     [](const json& e, const json& s) -> Checked {
-         const json& dialog = s["screen"]["dialog"];
-         if (dialog.is_null()) {
+     [](const json& e, const Snapshot& s) -> Checked {
+         if (!s.screen.dialog) {
              return {false, "no dialog"};
          }
-         for (const auto& control : dialog["controls"]) {
-             if (control["id"] == e["id"]) {
-                 const bool on = control["checked"].get<bool>();
-                 return {e["state"] == on_off(on), on_off(on)};
-             }
+         const WindowView* box = s.screen.dialog->control(e["id"].get<int>());
+         if (box == nullptr || !box->is_check_box()) {
+             return {false, "no such check box"};
          }
-         return {false, "no such check box"};
+         return {e["state"] == on_off(box->checked), on_off(box->checked)};
      }},
     {"program", "program running | expect program ended <exit code>",
      [](const Words& a, const ProgramNames&) -> std::optional<json> {
@@ -187,29 +192,26 @@ const ExpectKind kExpectations[] = {
              a.size() == 2 && a[0] == "ended" ? parse_integer(a[1], 0xFFFFFFFFLL) : std::nullopt;
          return code ? std::optional<json>(json{{"ended", *code}}) : std::nullopt;
      },
-     [](const json& e, const json& s) -> Checked {
-         const json& p = s["program"];
+     [](const json& e, const Snapshot& s) -> Checked {
+         const ProgramView& p = s.program;
+         const json state = to_string(p.state);
          if (!e.is_object()) {
-             return {p["state"] == e, p["state"]};
+             return {state == e, state};
          }
-         if (!p.contains("exit_code")) {
-             return {false, p["state"]};
+         if (!p.exit_code) {
+             return {false, state};
          }
-         return {p["state"] == "ended" && p["exit_code"] == e["ended"],
-                 json{p["state"], p["exit_code"]}};
+         return {p.state == ProgramState::Ended && *p.exit_code == e["ended"],
+                 json{state, *p.exit_code}};
      }},
     {"monitors", "monitors <count>", count,
-     [](const json& e, const json& s) -> Checked {
-         // The program's threads besides its UI thread.
-         std::int64_t n = 0;
-         for (const auto& t : s["program"]["threads"]) {
-             n += t["name"] != "ui" ? 1 : 0;
-         }
+     [](const json& e, const Snapshot& s) -> Checked {
+         const json n = s.program.monitors();
          return {n == e, n};
      }},
-    {"mappings", "mappings <count>", count, equals<kMemory, kReservations>},
-    {"handles", "handles <count>", count, equals<kProgram, kOpenHandles>},
-    {"icons", "icons <count>", count, equals<kProgram, kOwnedIcons>},
+    {"mappings", "mappings <count>", count, count_is<kReservations>},
+    {"handles", "handles <count>", count, count_is<kOpenHandles>},
+    {"icons", "icons <count>", count, count_is<kOwnedIcons>},
     {"app", "app <state field> <value>",
      [](const Words& a, const ProgramNames& names) -> std::optional<json> {
          for (const std::string& field : names.state_fields) {
@@ -221,13 +223,13 @@ const ExpectKind kExpectations[] = {
          }
          return std::nullopt;
      },
-     [](const json& e, const json& s) -> Checked {
-         const json& record = s["program"]["state_record"];
-         if (!record.is_object()) {
+     [](const json& e, const Snapshot& s) -> Checked {
+         if (!s.program.state_record) {
              return {false, "no program state"};
          }
-         const json& value = record[e["field"].get<std::string>()];
-         return {value.is_number() && value == e["value"], value};
+         const auto value = s.program.field(e["field"].get<std::string>());
+         const json actual = value ? json(*value) : json(nullptr);
+         return {value && actual == e["value"], actual};
      }},
 };
 
@@ -249,7 +251,7 @@ Result<Expectation> parse_expectation(const Words& words, const ProgramNames& na
     return Error{"unknown expectation '" + words[1] + "'"};
 }
 
-Checked check(const Expectation& expectation, const json& snapshot) {
+Checked check(const Expectation& expectation, const Snapshot& snapshot) {
     return expectation.kind->check(expectation.expected, snapshot);
 }
 

@@ -9,6 +9,7 @@
 
 #include "simulator/device.h"
 #include "simulator/result.h"
+#include "simulator/snapshot.h"
 
 namespace sim {
 
@@ -27,8 +28,8 @@ struct Checked {
     bool ok = false;
     json actual;  // what the device shows, for the report
 };
-// Checks the expectation against a snapshot of the device (view::snapshot).
-Checked check(const Expectation& expectation, const json& snapshot);
+// Checks the expectation against a snapshot of the device.
+Checked check(const Expectation& expectation, const Snapshot& snapshot);
 
 }  // namespace sim
 

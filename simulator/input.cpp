@@ -5,7 +5,6 @@
 #include "simulator/hex.h"
 #include "simulator/shell/stylus.h"
 #include "simulator/text.h"
-#include "simulator/view.h"
 
 namespace sim {
 
@@ -33,12 +32,12 @@ constexpr std::int64_t kMaxPageCount = 1000;
 bool press_ok(Device& d, const Input&) {
     Window* dialog = d.foreground_dialog();
     if (dialog == nullptr || !dialog->has_ok_button()) {
-        d.emit({{"input", "ok"},
-                {"ignored",
-                 dialog == nullptr ? "no dialog in the foreground" : "no OK button on screen"}});
+        d.emit(InputEvent{.input = "ok",
+                          .ignored = dialog == nullptr ? "no dialog in the foreground"
+                                                       : "no OK button on screen"});
         return false;
     }
-    d.emit({{"input", "ok"}});
+    d.emit(InputEvent{.input = "ok"});
     return d.post_message(dialog->hwnd(), WM_COMMAND, IDOK, 0);
 }
 
@@ -47,7 +46,7 @@ bool click(Device& d, const Input& in) {
     Window* dialog = d.foreground_dialog();
     Window* control = dialog == nullptr ? nullptr : d.windows().child(*dialog, id);
     if (control == nullptr || !control->shown()) {
-        d.emit({{"input", "click"}, {"control", id}, {"ignored", "control not on screen"}});
+        d.emit(InputEvent{.input = "click", .control = id, .ignored = "control not on screen"});
         return false;
     }
     // A touch lands on the control's centre; the input panel, when up, takes
@@ -55,33 +54,33 @@ bool click(Device& d, const Input& in) {
     const int x = dialog->rect.left + control->rect.left + control->rect.width / 2;
     const int y = dialog->rect.top + control->rect.top + control->rect.height / 2;
     if (d.shell().input_panel_up && input_panel_rect().contains(x, y)) {
-        d.emit({{"input", "click"}, {"control", id}, {"ignored", "under the input panel"}});
+        d.emit(InputEvent{.input = "click", .control = id, .ignored = "under the input panel"});
         return false;
     }
-    d.emit({{"input", "click"}, {"control", id}});
+    d.emit(InputEvent{.input = "click", .control = id});
     return d.post_message(control->hwnd(), WM_LBUTTONDOWN, 0, 0) &&
            d.post_message(control->hwnd(), WM_LBUTTONUP, 0, 0);
 }
 
 bool sip_up(Device& d, const Input&) {
     d.shell().input_panel_up = true;
-    d.emit({{"input", "sip-up"}});
+    d.emit(InputEvent{.input = "sip-up"});
     return true;
 }
 
 bool close(Device& d, const Input&) {
     auto windows = d.windows().top_level();
     if (windows.empty()) {
-        d.emit({{"input", "close"}, {"ignored", "no program window"}});
+        d.emit(InputEvent{.input = "close", .ignored = "no program window"});
         return false;
     }
-    d.emit({{"input", "close"}});
+    d.emit(InputEvent{.input = "close"});
     return d.post_message(windows.front()->hwnd(), WM_CLOSE, 0, 0);
 }
 
 bool touch_tray(Device& d, const char* input, std::initializer_list<LPARAM> touches) {
     if (d.shell().tray.empty()) {
-        d.emit({{"input", input}, {"ignored", "no tray icon"}});
+        d.emit(InputEvent{.input = input, .ignored = "no tray icon"});
         return false;
     }
     const TrayIcon icon = d.shell().tray.front();
@@ -89,11 +88,8 @@ bool touch_tray(Device& d, const char* input, std::initializer_list<LPARAM> touc
     for (LPARAM touch : touches) {
         delivered = d.post_message(icon.owner, icon.callback_message, icon.id, touch) && delivered;
     }
-    json event = {{"input", input}};
-    if (!delivered) {
-        event["ignored"] = "the icon's window no longer exists";
-    }
-    d.emit(std::move(event));
+    d.emit(InputEvent{.input = input,
+                      .ignored = delivered ? nullptr : "the icon's window no longer exists"});
     return true;
 }
 
@@ -123,7 +119,7 @@ bool lift(Device& d, const Input&) {
 
 bool double_tap_time(Device& d, const Input& in) {
     d.shell().stylus.double_tap_ms = in.value;
-    d.emit({{"input", "doubletap-time"}, {"ms", in.value}});
+    d.emit(InputEvent{.input = "doubletap-time", .ms = in.value});
     return true;
 }
 
@@ -134,16 +130,13 @@ bool post(Device& d, const Input& in) {
     auto windows = d.windows().top_level();
     const bool delivered =
         !windows.empty() && d.post_message(windows.front()->hwnd(), message, wparam, lparam);
-    d.emit({{"input", "post"},
-            {"message", message},
-            {"wParam", wparam},
-            {"lParam", lparam},
-            {"delivered", delivered}});
+    d.emit(InputEvent{.input = "post",
+                      .posted = InputEvent::Posted{message, wparam, lparam, delivered}});
     return delivered;
 }
 
 bool clock_change(Device& d) {
-    d.emit(view::clock_event(d.clocks().history().back()));
+    d.emit(ClockChangeEvent{d.clocks().history().back()});
     return true;
 }
 
@@ -164,19 +157,19 @@ bool turbo_off(Device& d, const Input&) {
 
 bool map_fail(Device& d, const Input& in) {
     d.memory().fail_next_mappings(static_cast<int>(in.value));
-    d.emit({{"fault", "map-fail"}, {"count", in.value}});
+    d.emit(FaultEvent{"map-fail", in.value});
     return true;
 }
 
 bool reserve_fail(Device& d, const Input& in) {
     d.memory().fail_next_reservations(static_cast<int>(in.value));
-    d.emit({{"fault", "reserve-fail"}, {"count", in.value}});
+    d.emit(FaultEvent{"reserve-fail", in.value});
     return true;
 }
 
 bool thread_fail(Device& d, const Input& in) {
     d.kernel().fail_next_thread_creations(static_cast<int>(in.value));
-    d.emit({{"fault", "thread-fail"}, {"count", in.value}});
+    d.emit(FaultEvent{"thread-fail", in.value});
     return true;
 }
 

@@ -149,7 +149,7 @@ int run_script(const Arguments& args) {
     auto print = [](const sim::json& j) { std::cout << j.dump() << "\n"; };
     sim::Driver device(std::move(*options));
     if (!args.quiet) {
-        device.trace().add_sink(print);
+        device.trace().add_json_sink(print);
     }
     std::optional<sim::ChromeTrace> chrome;
     if (args.trace_out) {

@@ -3,6 +3,7 @@
 #ifndef CORVANE_SIMULATOR_PLATFORM_CALL_H
 #define CORVANE_SIMULATOR_PLATFORM_CALL_H
 
+#include <optional>
 #include <string>
 
 #include "simulator/device.h"
@@ -39,19 +40,15 @@ class PlatformCall {
     Lock& lock() { return lock_; }
     bool tracing() const { return device_.trace().enabled(); }
 
-    // Traces the call with its arguments and result.
-    void log(json args, json result, std::string note = {}) {
+    // Traces the call with its arguments and result; `trapped_pc` for an
+    // access made by a trapped instruction.
+    void log(json args, json result, std::string note = {},
+             std::optional<std::uint32_t> trapped_pc = std::nullopt) {
         if (!tracing()) {
             return;
         }
-        json event = {{"call", name_}, {"args", std::move(args)}, {"ret", std::move(result)}};
-        if (!note.empty()) {
-            event["note"] = std::move(note);
-        }
-        if (const std::uint32_t site = Kernel::current()->call_site; site != 0) {
-            event["from"] = hex(site);
-        }
-        device_.emit(std::move(event));
+        device_.emit(CallEvent{name_, std::move(args), std::move(result), std::move(note),
+                               Kernel::current()->call_site, trapped_pc});
     }
 
     // Runs program code (a callback) with the device unlocked.

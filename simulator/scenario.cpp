@@ -99,7 +99,7 @@ ScenarioResult run_scenario(Driver& driver, const std::vector<Command>& commands
         }
         out({{"line", c.line}, {"command", c.text}, {"t", driver.now()}});
         if (c.kind == Command::Kind::State) {
-            out({{"line", c.line}, {"state", driver.snapshot()}});
+            out({{"line", c.line}, {"state", view::snapshot(driver.snapshot())}});
             driver.settle();
         } else {
             apply(driver, c.input);

@@ -1,8 +1,5 @@
 #include "simulator/view.h"
 
-#include <cmath>
-
-#include "simulator/hardware/cpufreq_stats.h"
 #include "simulator/hex.h"
 
 namespace sim::view {
@@ -11,12 +8,8 @@ std::string hwnd_name(HWND window) {
     return hex(reinterpret_cast<std::uintptr_t>(window));
 }
 
-double mhz(double core_mhz) {
-    return std::round(core_mhz * 100) / 100;
-}
-
 json clock_state(const ClockEvent& e) {
-    return {{"cccr", hex(e.cccr)}, {"cclkcfg", e.cclkcfg}, {"mhz", mhz(e.core_mhz)}};
+    return {{"cccr", hex(e.cccr)}, {"cclkcfg", e.cclkcfg}, {"mhz", shown_mhz(e.core_mhz)}};
 }
 
 json clock_event(const ClockEvent& e) {
@@ -39,44 +32,32 @@ json clock_now(const ClockEvent& e) {
 }
 
 json clock_point(const ClockEvent& e) {
-    return {{"t", e.t}, {"mhz", mhz(e.core_mhz)}, {"kind", to_string(e.kind)}};
+    return {{"t", e.t}, {"mhz", shown_mhz(e.core_mhz)}, {"kind", to_string(e.kind)}};
 }
 
-json tray_icon(Device& device, const TrayIcon& icon, bool on_screen) {
-    const LoadedIcon* loaded = device.icons().find(icon.icon);
-    const json resource = loaded != nullptr ? json(loaded->resource) : json(nullptr);
+json tray_icon(const TrayIconView& icon, bool on_screen) {
+    const json resource = icon.icon ? json(*icon.icon) : json(nullptr);
     if (on_screen) {
         return {{"id", icon.id},
-                {"tip", narrow(icon.tip)},
+                {"tip", icon.tip},
                 {"icon", resource},
-                {"owner_alive", device.windows().find(icon.owner) != nullptr}};
+                {"owner_alive", icon.owner_alive}};
     }
-    return {{"owner", hex(reinterpret_cast<std::uintptr_t>(icon.owner))},
-            {"id", icon.id},
-            {"icon", resource},
-            {"tip", narrow(icon.tip)}};
+    return {{"owner", hex(icon.owner)}, {"id", icon.id}, {"icon", resource}, {"tip", icon.tip}};
 }
 
-json tray(Device& device, bool on_screen) {
-    json icons = json::array();
-    for (const TrayIcon& icon : device.shell().tray) {
-        icons.push_back(tray_icon(device, icon, on_screen));
-    }
-    return icons;
-}
-
-json bubble(const Bubble& b, bool full) {
+json bubble(const BubbleView& b, bool full) {
     json j = {{"id", b.id}};
     if (full) {
-        j["clsid"] = clsid_string(b.clsid);
+        j["clsid"] = b.clsid;
     }
-    j["title"] = narrow(b.title);
+    j["title"] = b.title;
     if (full) {
-        j["html"] = narrow(b.html);
+        j["html"] = b.html;
     }
-    j["text"] = narrow(html_text(b.html));
+    j["text"] = b.text;
     j["open"] = b.open;
-    if (b.flags & SHNF_CRITICAL) {
+    if (b.critical()) {
         j["critical"] = true;
     }
     if (full && b.flags != 0) {
@@ -89,97 +70,123 @@ json bubble(const Bubble& b, bool full) {
     return j;
 }
 
-json thread(const SimThread& t) {
-    json j = {{"name", t.name()}};
-    if (t.state() != SimThread::State::Blocked) {
-        j["state"] = "ready";
-    } else if (t.wake_at()) {
-        j["state"] = "sleeping";
-        j["wakes_at"] = *t.wake_at();
-    } else {
-        j["state"] = "waiting";
+json window(const WindowView& w) {
+    json j;
+    j["hwnd"] = w.handle;
+    j["kind"] = to_string(w.kind);
+    j["class"] = w.window_class;
+    j["id"] = w.id;
+    j["style"] = w.style;
+    j["ex_style"] = w.ex_style;
+    j["rect"] = {w.rect.left, w.rect.top, w.rect.width, w.rect.height};
+    j["visible"] = w.visible;
+    j["text"] = w.text;
+    if (w.kind == ControlKind::Text) {
+        j["align"] = std::string(1, w.alignment);
+    }
+    if (w.icon) {
+        j["icon"] = *w.icon;
+    }
+    if (w.is_check_box()) {
+        j["checked"] = w.checked;
+    }
+    if (w.kind == ControlKind::Dialog) {
+        j["done_button"] = w.done_button;
+        json children = json::array();
+        for (const WindowView& c : w.controls) {
+            children.push_back(window(c));
+        }
+        j["controls"] = children;
     }
     return j;
 }
 
 namespace {
 
-json program(Device& device) {
-    json p = {{"state", to_string(device.program_state())}};
-    if (device.exit_code()) {
-        p["exit_code"] = *device.exit_code();
+const char* to_string(ThreadView::State state) {
+    switch (state) {
+        case ThreadView::State::Ready:
+            return "ready";
+        case ThreadView::State::Sleeping:
+            return "sleeping";
+        case ThreadView::State::Waiting:
+            return "waiting";
     }
-    json threads = json::array();
-    for (const SimThread* t : device.kernel().threads()) {
-        if (!t->finished()) {
-            threads.push_back(thread(*t));
-        }
-    }
-    p["threads"] = threads;
-    p["open_handles"] = device.handles().size();
-    // Icons the program loaded as its own (not shared) and has not destroyed.
-    p["owned_icons"] = device.icons().owned();
-    if (device.program().inspect && device.program_state() != ProgramState::NotStarted) {
-        p["state_record"] = device.program().inspect();
-    }
-    return p;
+    return "?";
 }
 
-json screen(Device& device) {
-    WindowManager& windows = device.windows();
-    Window* dialog = nullptr;
-    for (Window* w : windows.top_level()) {
-        if (w->kind == ControlKind::Dialog) {
-            dialog = w;
-        }
+json program(const ProgramView& p) {
+    json j = {{"state", sim::to_string(p.state)}};
+    if (p.exit_code) {
+        j["exit_code"] = *p.exit_code;
     }
-    const Window* fg = windows.foreground();
-    const bool shown = fg != nullptr && fg->visible;
-    const Window* input_dialog = device.foreground_dialog();
-    json s;
-    s["nav_bar"] = {{"caption", shown ? narrow(fg->text) : "Start"},
-                    {"ok_button", input_dialog != nullptr && input_dialog->has_ok_button()}};
-    s["dialog"] = dialog != nullptr ? windows.describe(*dialog) : json(nullptr);
-    s["tray"] = tray(device, true);
+    json threads = json::array();
+    for (const ThreadView& t : p.threads) {
+        json jt = {{"name", t.name}, {"state", to_string(t.state)}};
+        if (t.wakes_at) {
+            jt["wakes_at"] = *t.wakes_at;
+        }
+        threads.push_back(std::move(jt));
+    }
+    j["threads"] = threads;
+    j["open_handles"] = p.open_handles;
+    j["owned_icons"] = p.owned_icons;
+    if (p.state_record) {
+        json record;
+        for (const StateField& f : *p.state_record) {
+            record[f.name] = f.value;
+        }
+        j["state_record"] = record;
+    }
+    return j;
+}
+
+json screen(const ScreenView& s) {
+    json j;
+    j["nav_bar"] = {{"caption", s.nav_bar.caption}, {"ok_button", s.nav_bar.ok_button}};
+    j["dialog"] = s.dialog ? window(*s.dialog) : json(nullptr);
+    json tray = json::array();
+    for (const TrayIconView& icon : s.tray) {
+        tray.push_back(tray_icon(icon, true));
+    }
+    j["tray"] = tray;
     json bubbles = json::array();
-    for (const Bubble& b : device.shell().bubbles) {
+    for (const BubbleView& b : s.bubbles) {
         bubbles.push_back(bubble(b, true));
     }
-    s["bubbles"] = bubbles;
-    s["input_panel_up"] = device.shell().input_panel_up;
-    return s;
+    j["bubbles"] = bubbles;
+    j["input_panel_up"] = s.input_panel_up;
+    return j;
+}
+
+json hardware(const HardwareView& h) {
+    json j = {{"cccr", hex(h.cccr)},  {"l", h.l},         {"m", h.m},     {"n", h.n},
+              {"cclkcfg", h.cclkcfg}, {"turbo", h.turbo}, {"fcs", h.fcs}, {"mhz", h.mhz}};
+    json states = json::array();
+    for (const auto& st : h.stats.time_in_state) {
+        states.push_back({{"khz", st.khz}, {"ms", st.ms}});
+    }
+    j["time_in_state"] = std::move(states);
+    j["total_trans"] = h.stats.total_trans;
+    return j;
 }
 
 }  // namespace
 
+json snapshot(const Snapshot& s) {
+    json j;
+    j["t"] = s.t;
+    j["program"] = program(s.program);
+    j["screen"] = screen(s.screen);
+    j["hardware"] = hardware(s.hardware);
+    j["memory"] = {{"reservations", s.memory.reservations},
+                   {"failing_mappings", s.memory.failing_mappings},
+                   {"failing_reservations", s.memory.failing_reservations}};
+    return j;
+}
+
 json snapshot(Device& device) {
-    json s;
-    s["t"] = device.now();
-    s["program"] = program(device);
-    s["screen"] = screen(device);
-    const Pxa25xClocks& clocks = device.clocks();
-    const auto fields = cccr_fields(clocks.cccr());
-    s["hardware"] = {{"cccr", hex(clocks.cccr())},
-                     {"l", fields.l},
-                     {"m", fields.m},
-                     {"n", fields.n},
-                     {"cclkcfg", clocks.cclkcfg()},
-                     {"turbo", clocks.turbo()},
-                     {"fcs", (clocks.cclkcfg() & kCclkcfgFcs) != 0},
-                     {"mhz", mhz(clocks.core_mhz())}};
-    // As Linux's cpufreq statistics: time at each clock, and changes.
-    const CpufreqStats stats = cpufreq_stats(clocks.history(), device.now());
-    json states = json::array();
-    for (const auto& st : stats.time_in_state) {
-        states.push_back({{"khz", st.khz}, {"ms", st.ms}});
-    }
-    s["hardware"]["time_in_state"] = std::move(states);
-    s["hardware"]["total_trans"] = stats.total_trans;
-    const VirtualMemory& memory = device.memory();
-    s["memory"] = {{"reservations", memory.outstanding()},
-                   {"failing_mappings", memory.failing_mappings()},
-                   {"failing_reservations", memory.failing_reservations()}};
-    return s;
+    return snapshot(take_snapshot(device));
 }
 
 }  // namespace sim::view

@@ -3,7 +3,6 @@
 #include "simulator/hardware/cclkcfg_access.h"
 #include "simulator/hardware/hwapi.h"
 #include "simulator/platform_call.h"
-#include "simulator/view.h"
 
 using sim::PlatformCall;
 
@@ -20,21 +19,10 @@ static sim::VirtualMemory::Register mapped_register(PlatformCall& call, const vo
     return found.value();
 }
 
-// A register access as the trace shows it; a trapped load or store says so,
-// with the instruction's address.
+// A register access as the trace shows it: with the physical address.
 static void log_register(PlatformCall& call, sim::json args, sim::json result,
                          std::uint64_t physical, sim::TrapAddress trapped_at) {
-    sim::json event = {{"call", call.name()},
-                       {"args", std::move(args)},
-                       {"ret", std::move(result)},
-                       {"note", "physical " + sim::hex(physical)}};
-    if (trapped_at) {
-        event["via"] = "trap";
-        event["pc"] = sim::hex(*trapped_at);
-    } else if (const std::uint32_t site = sim::Kernel::current()->call_site; site != 0) {
-        event["from"] = sim::hex(site);
-    }
-    call.device().emit(std::move(event));
+    call.log(std::move(args), std::move(result), "physical " + sim::hex(physical), trapped_at);
 }
 
 namespace sim {
@@ -80,18 +68,11 @@ bool is_cclkcfg(int coprocessor, int opcode1, int crn, int crm, int opcode2) {
     return coprocessor == 14 && opcode1 == 0 && crn == 6 && crm == 0 && opcode2 == 0;
 }
 
-// The access as the trace shows it: MRC/MCR's operands, and for a trapped
-// instruction where it was ("via": "trap", "pc"). Called only when tracing,
-// so that the arguments are not built for nothing on every monitor pass.
+// The access as the trace shows it: MRC/MCR's operands. Called only when
+// tracing, so that the arguments are not built for nothing on every monitor
+// pass.
 void log_access(PlatformCall& call, sim::json args, sim::json result, sim::TrapAddress trapped_at) {
-    sim::json event = {
-        {"call", call.name()}, {"args", std::move(args)}, {"ret", std::move(result)}};
-    event["note"] = "CCLKCFG";
-    if (trapped_at) {
-        event["via"] = "trap";
-        event["pc"] = sim::hex(*trapped_at);
-    }
-    call.device().emit(std::move(event));
+    call.log(std::move(args), std::move(result), "CCLKCFG", trapped_at);
 }
 }  // namespace
 
@@ -110,7 +91,7 @@ void write_cclkcfg(PlatformCall& call, std::uint32_t value, TrapAddress trapped_
     device.clocks().write_cclkcfg(device.now(), value, device.thread_name(Kernel::current()));
     if (call.tracing()) {
         log_access(call, {"p14", 0, value, "c6", "c0", 0}, nullptr, trapped_at);
-        device.emit(view::clock_now(device.clocks().history().back()));
+        device.emit(ClockNowEvent{device.clocks().history().back()});
     }
 }
 

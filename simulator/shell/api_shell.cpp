@@ -1,4 +1,5 @@
 // The shell services: full-screen dialogs, tray icons and bubbles.
+#include <optional>
 #include <string>
 
 #include "simulator/platform_call.h"
@@ -66,116 +67,176 @@ BOOL SHInitDialog(PSHINITDLGINFO info) {
                                    {"dwFlags", info->dwFlags}}}),
                  TRUE);
     if (lowers_panel) {
-        device.emit({{"screen", "input-panel-down"}});
+        device.emit(sim::InputPanelEvent{});
     }
     return TRUE;
 }
 
-BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
-    PlatformCall call("Shell_NotifyIcon");
-    sim::Device& device = call.device();
-    sim::ShellState& shell = device.shell();
-    const char* verb = message == NIM_ADD      ? "NIM_ADD"
-                       : message == NIM_MODIFY ? "NIM_MODIFY"
-                       : message == NIM_DELETE ? "NIM_DELETE"
-                                               : "?";
+namespace {
+
+const char* tray_verb(DWORD message) {
+    switch (message) {
+        case NIM_ADD:
+            return "NIM_ADD";
+        case NIM_MODIFY:
+            return "NIM_MODIFY";
+        case NIM_DELETE:
+            return "NIM_DELETE";
+        default:
+            return "?";
+    }
+}
+
+// The characters the tip field holds.
+constexpr std::size_t kTipRoom = sizeof(NOTIFYICONDATA::szTip) / sizeof(WCHAR);
+
+// Why the shell refuses a record without acting on it: what the trace shows
+// of the arguments, and the note.
+struct Refusal {
+    json args;
+    std::string note;
+};
+
+std::optional<Refusal> refuse_tray_record(DWORD message, const NOTIFYICONDATA* data) {
+    const char* verb = tray_verb(message);
     if (data == nullptr || data->cbSize != kTrayRecordSize) {
-        SIM_LOG_CALL(call,
-                     {verb, data == nullptr ? json("NULL") : json({{"cbSize", data->cbSize}})},
-                     FALSE, "record size must be " + std::to_string(kTrayRecordSize));
-        return FALSE;
+        return Refusal{{verb, data == nullptr ? json("NULL") : json({{"cbSize", data->cbSize}})},
+                       "record size must be " + std::to_string(kTrayRecordSize)};
     }
     // The shell reads the tip to the end of its 64 characters; a tip with no
     // terminator within them is refused rather than read past the record.
-    constexpr std::size_t kTipRoom = sizeof(data->szTip) / sizeof(data->szTip[0]);
     if ((message == NIM_ADD || message == NIM_MODIFY) && (data->uFlags & NIF_TIP) &&
         std::char_traits<WCHAR>::find(data->szTip, kTipRoom, 0) == nullptr) {
-        SIM_LOG_CALL(
-            call, {verb, json({{"uFlags", data->uFlags}})}, FALSE,
-            "tip has no terminator within its " + std::to_string(kTipRoom) + " characters");
+        return Refusal{
+            {verb, json({{"uFlags", data->uFlags}})},
+            "tip has no terminator within its " + std::to_string(kTipRoom) + " characters"};
+    }
+    return std::nullopt;
+}
+
+// A new icon keeps only the fields its flags say are set.
+void keep_flagged_fields(sim::TrayIcon& icon) {
+    if (!(icon.flags & NIF_ICON)) {
+        icon.icon = nullptr;
+    }
+    if (!(icon.flags & NIF_TIP)) {
+        icon.tip.clear();
+    }
+    if (!(icon.flags & NIF_MESSAGE)) {
+        icon.callback_message = 0;
+    }
+}
+
+void modify_icon(sim::TrayIcon& icon, const sim::TrayIcon& incoming) {
+    if (incoming.flags & NIF_ICON) {
+        icon.icon = incoming.icon;
+    }
+    if (incoming.flags & NIF_TIP) {
+        icon.tip = incoming.tip;
+    }
+    if (incoming.flags & NIF_MESSAGE) {
+        icon.callback_message = incoming.callback_message;
+    }
+}
+
+// Adds, modifies or deletes the icon the record names; a new icon is left
+// in `incoming` as added. Returns why the change could not be made, or "".
+std::string change_tray(sim::ShellState& shell, DWORD message, sim::TrayIcon& incoming) {
+    sim::TrayIcon* existing = shell.find_icon(incoming.owner, incoming.id);
+    switch (message) {
+        case NIM_ADD:
+            if (existing != nullptr) {
+                return "an icon with this window and id exists";
+            }
+            keep_flagged_fields(incoming);
+            shell.tray.push_back(incoming);
+            return {};
+        case NIM_MODIFY:
+        case NIM_DELETE:
+            if (existing == nullptr) {
+                return "no icon with this window and id";
+            }
+            if (message == NIM_MODIFY) {
+                modify_icon(*existing, incoming);
+            } else {
+                shell.tray.erase(shell.tray.begin() + (existing - shell.tray.data()));
+            }
+            return {};
+        default:
+            return "unknown message";
+    }
+}
+
+}  // namespace
+
+BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
+    PlatformCall call("Shell_NotifyIcon");
+    sim::Device& device = call.device();
+    if (auto refused = refuse_tray_record(message, data)) {
+        SIM_LOG_CALL(call, std::move(refused->args), FALSE, std::move(refused->note));
         return FALSE;
     }
     sim::TrayIcon incoming{data->hWnd,   data->uID,
                            data->uFlags, data->uCallbackMessage,
                            data->hIcon,  read_wide(data->szTip, kTipRoom)};
-    sim::TrayIcon* existing = shell.find_icon(data->hWnd, data->uID);
-    BOOL ok = FALSE;
-    std::string note;
-    if (message == NIM_ADD) {
-        if (existing != nullptr) {
-            note = "an icon with this window and id exists";
-        } else {
-            if (!(incoming.flags & NIF_ICON)) {
-                incoming.icon = nullptr;
-            }
-            if (!(incoming.flags & NIF_TIP)) {
-                incoming.tip.clear();
-            }
-            if (!(incoming.flags & NIF_MESSAGE)) {
-                incoming.callback_message = 0;
-            }
-            shell.tray.push_back(incoming);
-            ok = TRUE;
+    const std::string failed = change_tray(device.shell(), message, incoming);
+    const BOOL ok = failed.empty() ? TRUE : FALSE;
+    if (call.tracing()) {
+        call.log({tray_verb(message), sim::view::tray_icon(sim::tray_icon_view(device, incoming))},
+                 ok, failed);
+        if (ok) {
+            device.emit(sim::TrayEvent{sim::tray_view(device)});
         }
-    } else if (message == NIM_MODIFY || message == NIM_DELETE) {
-        if (existing == nullptr) {
-            note = "no icon with this window and id";
-        } else if (message == NIM_MODIFY) {
-            if (incoming.flags & NIF_ICON) {
-                existing->icon = incoming.icon;
-            }
-            if (incoming.flags & NIF_TIP) {
-                existing->tip = incoming.tip;
-            }
-            if (incoming.flags & NIF_MESSAGE) {
-                existing->callback_message = incoming.callback_message;
-            }
-            ok = TRUE;
-        } else {
-            shell.tray.erase(shell.tray.begin() + (existing - shell.tray.data()));
-            ok = TRUE;
-        }
-    } else {
-        note = "unknown message";
-    }
-    SIM_LOG_CALL(call, {verb, sim::view::tray_icon(device, incoming)}, ok, note);
-    if (ok && device.trace().enabled()) {
-        device.emit({{"screen", "tray"}, {"icons", sim::view::tray(device)}});
     }
     return ok;
 }
 
-LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
-    PlatformCall call("SHNotificationAdd");
-    sim::Device& device = call.device();
-    sim::ShellState& shell = device.shell();
-    if (data == nullptr || data->cbStruct != kBubbleRecordSize) {
-        SIM_LOG_CALL(call, {data == nullptr ? json("NULL") : json({{"cbStruct", data->cbStruct}})},
-                     E_INVALIDARG, "record size must be " + std::to_string(kBubbleRecordSize));
-        return E_INVALIDARG;
-    }
+namespace {
+
+// The notification as the shell takes it from the record.
+sim::Bubble read_bubble(const SHNOTIFICATIONDATA& data, sim::Millis now) {
     sim::Bubble bubble;
-    bubble.clsid = data->clsid;
-    bubble.id = data->dwID;
-    bubble.title = read_wide(data->pszTitle, kMaxBubbleText);
-    bubble.html = read_wide(data->pszHTML, kMaxBubbleText);
-    bubble.icon = data->hicon;
-    bubble.duration_s = data->csDuration;
-    bubble.priority = static_cast<DWORD>(data->npPriority);
-    bubble.flags = data->grfFlags;
-    bubble.sink = data->hwndSink;
-    bubble.lparam = data->lParam;
-    bubble.posted_at = device.now();
+    bubble.clsid = data.clsid;
+    bubble.id = data.dwID;
+    bubble.title = read_wide(data.pszTitle, kMaxBubbleText);
+    bubble.html = read_wide(data.pszHTML, kMaxBubbleText);
+    bubble.icon = data.hicon;
+    bubble.duration_s = data.csDuration;
+    bubble.priority = static_cast<DWORD>(data.npPriority);
+    bubble.flags = data.grfFlags;
+    bubble.sink = data.hwndSink;
+    bubble.lparam = data.lParam;
+    bubble.posted_at = now;
     // SHNF_STRAIGHTTOTRAY: no bubble pops up; the notification waits in the
     // tray, collapsed. SHNF_CRITICAL only changes how the bubble is drawn
     // (recorded and shown); SHNF_FORCEMESSAGE and SHNF_DISPLAYON concern
     // the user's settings and the display's power, which this device does
     // not model; other bits are ignored.
-    bubble.open = data->npPriority == SHNP_INFORM && !(data->grfFlags & SHNF_STRAIGHTTOTRAY);
-    bubble.serial = shell.next_bubble_serial++;
+    bubble.open = data.npPriority == SHNP_INFORM && !(data.grfFlags & SHNF_STRAIGHTTOTRAY);
+    return bubble;
+}
 
+// An open bubble collapses after its duration (it is kept until removed).
+void arm_collapse(sim::Device& device, const sim::Bubble& bubble) {
+    const std::uint64_t serial = bubble.serial;
+    const sim::Millis at = device.now() + static_cast<sim::Millis>(bubble.duration_s) * 1000;
+    device.kernel().add_timer(at, [&device, serial] {
+        if (sim::Bubble* b = device.shell().find_bubble_by_serial(serial)) {
+            b->open = false;
+            if (device.trace().enabled()) {
+                device.emit(
+                    sim::BubbleEvent{sim::BubbleEvent::Change::Collapsed, sim::bubble_view(*b)});
+            }
+        }
+    });
+}
+
+// Puts the bubble on screen, replacing one with the same class and id.
+// Returns the trace's note.
+std::string post_bubble(sim::Device& device, sim::Bubble& bubble) {
+    sim::ShellState& shell = device.shell();
+    bubble.serial = shell.next_bubble_serial++;
     ++shell.bubbles_accepted;
-    // A bubble with the same class and id is replaced by the new one.
     std::string note;
     if (sim::Bubble* existing = shell.find_bubble(bubble.clsid, bubble.id)) {
         *existing = bubble;
@@ -184,43 +245,49 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
         shell.bubbles.push_back(bubble);
     }
     if (bubble.open) {
-        // Open for its duration, then collapsed (kept until removed).
-        const std::uint64_t serial = bubble.serial;
-        device.kernel().add_timer(
-            device.now() + static_cast<sim::Millis>(bubble.duration_s) * 1000, [&device, serial] {
-                if (sim::Bubble* b = device.shell().find_bubble_by_serial(serial)) {
-                    b->open = false;
-                    if (device.trace().enabled()) {
-                        device.emit(
-                            {{"screen", "bubble-collapsed"}, {"bubble", sim::view::bubble(*b)}});
-                    }
-                }
-            });
+        arm_collapse(device, bubble);
     }
-    // The rest only traces the call (and its text is costly to build).
-    if (!call.tracing()) {
-        return ERROR_SUCCESS;
-    }
-    json args = {{"cbStruct", data->cbStruct},
-                 {"dwID", data->dwID},
-                 {"npPriority", sim::hex(static_cast<DWORD>(data->npPriority))},
-                 {"csDuration", data->csDuration},
-                 {"clsid", sim::clsid_string(data->clsid)},
+    return note;
+}
+
+// The record as the trace shows it: the fields the shell reads beyond the
+// first ones only when the program set them.
+json bubble_args(const SHNOTIFICATIONDATA& data, const sim::Bubble& bubble) {
+    json args = {{"cbStruct", data.cbStruct},
+                 {"dwID", data.dwID},
+                 {"npPriority", sim::hex(static_cast<DWORD>(data.npPriority))},
+                 {"csDuration", data.csDuration},
+                 {"clsid", sim::clsid_string(data.clsid)},
                  {"pszTitle", sim::narrow(bubble.title)},
                  {"pszHTML", sim::narrow(bubble.html)}};
-    // The fields the shell reads beyond these are shown when the program
-    // set them.
-    if (data->grfFlags != 0) {
-        args["grfFlags"] = sim::hex(data->grfFlags);
+    if (data.grfFlags != 0) {
+        args["grfFlags"] = sim::hex(data.grfFlags);
     }
-    if (data->hwndSink != nullptr) {
-        args["hwndSink"] = hwnd_name(data->hwndSink);
+    if (data.hwndSink != nullptr) {
+        args["hwndSink"] = hwnd_name(data.hwndSink);
     }
-    if (data->lParam != 0) {
-        args["lParam"] = data->lParam;
+    if (data.lParam != 0) {
+        args["lParam"] = data.lParam;
     }
-    SIM_LOG_CALL(call, json::array({args}), ERROR_SUCCESS, note);
-    device.emit({{"screen", "bubble-shown"}, {"bubble", sim::view::bubble(bubble)}});
+    return json::array({args});
+}
+
+}  // namespace
+
+LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
+    PlatformCall call("SHNotificationAdd");
+    sim::Device& device = call.device();
+    if (data == nullptr || data->cbStruct != kBubbleRecordSize) {
+        SIM_LOG_CALL(call, {data == nullptr ? json("NULL") : json({{"cbStruct", data->cbStruct}})},
+                     E_INVALIDARG, "record size must be " + std::to_string(kBubbleRecordSize));
+        return E_INVALIDARG;
+    }
+    sim::Bubble bubble = read_bubble(*data, device.now());
+    const std::string note = post_bubble(device, bubble);
+    if (call.tracing()) {
+        call.log(bubble_args(*data, bubble), ERROR_SUCCESS, note);
+        device.emit(sim::BubbleEvent{sim::BubbleEvent::Change::Shown, sim::bubble_view(bubble)});
+    }
     return ERROR_SUCCESS;
 }
 
@@ -234,7 +301,7 @@ LRESULT SHNotificationRemove(const CLSID* clsid, DWORD id) {
     if (bubble != nullptr) {
         if (call.tracing()) {
             call.device().emit(
-                {{"screen", "bubble-removed"}, {"bubble", sim::view::bubble(*bubble)}});
+                sim::BubbleEvent{sim::BubbleEvent::Change::Removed, sim::bubble_view(*bubble)});
         }
         shell.bubbles.erase(shell.bubbles.begin() + (bubble - shell.bubbles.data()));
         result = ERROR_SUCCESS;

@@ -7,11 +7,11 @@ namespace sim {
 bool stylus_touch(Device& d) {
     StylusState& s = d.shell().stylus;
     if (s.down) {
-        d.emit({{"input", "touch"}, {"ignored", "the stylus is already down"}});
+        d.emit(InputEvent{.input = "touch", .ignored = "the stylus is already down"});
         return false;
     }
     if (d.shell().tray.empty()) {
-        d.emit({{"input", "touch"}, {"ignored", "no tray icon"}});
+        d.emit(InputEvent{.input = "touch", .ignored = "no tray icon"});
         return false;
     }
     const TrayIcon icon = d.shell().tray.front();
@@ -29,30 +29,26 @@ bool stylus_touch(Device& d) {
         s.first_owner = icon.owner;
         s.first_id = icon.id;
     }
-    json event = {{"input", "touch"}, {"message", second ? "WM_LBUTTONDBLCLK" : "WM_LBUTTONDOWN"}};
-    if (!d.post_message(icon.owner, icon.callback_message, icon.id, message)) {
-        event["ignored"] = "the icon's window no longer exists";
-    }
-    d.emit(std::move(event));
+    const bool delivered = d.post_message(icon.owner, icon.callback_message, icon.id, message);
+    d.emit(InputEvent{.input = "touch",
+                      .touch_message = second ? "WM_LBUTTONDBLCLK" : "WM_LBUTTONDOWN",
+                      .ignored = delivered ? nullptr : "the icon's window no longer exists"});
     return true;
 }
 
 bool stylus_lift(Device& d) {
     StylusState& s = d.shell().stylus;
     if (!s.down) {
-        d.emit({{"input", "lift"}, {"ignored", "the stylus is not down"}});
+        d.emit(InputEvent{.input = "lift", .ignored = "the stylus is not down"});
         return false;
     }
     s.down = false;
-    json event = {{"input", "lift"}};
     // The icon may have gone while the stylus was down: the lift then reaches
     // no one.
     TrayIcon* icon = d.shell().find_icon(s.owner, s.id);
-    if (icon == nullptr ||
-        !d.post_message(icon->owner, icon->callback_message, icon->id, WM_LBUTTONUP)) {
-        event["ignored"] = "the icon is gone";
-    }
-    d.emit(std::move(event));
+    const bool delivered = icon != nullptr && d.post_message(icon->owner, icon->callback_message,
+                                                             icon->id, WM_LBUTTONUP);
+    d.emit(InputEvent{.input = "lift", .ignored = delivered ? nullptr : "the icon is gone"});
     return true;
 }
 

@@ -101,7 +101,7 @@ Millis Runner::virtual_now() const {
 
 void Runner::loop() {
     device_ = std::make_unique<Driver>(std::move(options_));
-    device_->trace().add_sink([this](const json& event) {
+    device_->trace().add_json_sink([this](const json& event) {
         // Called with the device locked: only note the event.
         std::lock_guard lock(log_mu_);
         if (log_.size() >= kLogSize) {
@@ -172,7 +172,7 @@ void Runner::publish() {
     // program's state record) sees a quiet program.
     json view;
     view["speed"] = wall_.speed();
-    view["device"] = device_->snapshot();
+    view["device"] = view::snapshot(device_->snapshot());
     view["clock"] = device_->locked([](Device& d) {
         json points = json::array();
         const auto& history = d.clocks().history();

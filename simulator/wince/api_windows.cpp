@@ -10,70 +10,17 @@ namespace {
 
 using sim::view::hwnd_name;
 
-const char* message_name(UINT message) {
-    switch (message) {
-        case WM_CLOSE:
-            return "WM_CLOSE";
-        case WM_INITDIALOG:
-            return "WM_INITDIALOG";
-        case WM_COMMAND:
-            return "WM_COMMAND";
-        case WM_LBUTTONDOWN:
-            return "WM_LBUTTONDOWN";
-        case WM_LBUTTONUP:
-            return "WM_LBUTTONUP";
-        case WM_LBUTTONDBLCLK:
-            return "WM_LBUTTONDBLCLK";
-        default:
-            return nullptr;
-    }
-}
-
-json message_json(const sim::Message& m) {
-    const char* name = message_name(m.message);
-    return {{"message", name != nullptr ? json(name) : json(m.message)},
-            {"hwnd", hwnd_name(m.hwnd)},
-            {"wParam", m.wparam},
-            {"lParam", m.lparam}};
-}
-
-// A screen change, told briefly: a dialog by caption and place, a control
-// by id, kind and state. Only the dialog's creation lists its controls.
+// A screen change as the trace shows it (events.cpp).
 void screen_event(sim::Device& device, const char* what, const sim::Window& w) {
-    if (!device.trace().enabled()) {
-        return;
+    if (device.trace().enabled()) {
+        device.emit(sim::WindowEvent{what, sim::window_view(w)});
     }
-    json event = {{"screen", what}};
-    if (w.kind == sim::ControlKind::Dialog) {
-        event["hwnd"] = hwnd_name(w.hwnd());
-        event["caption"] = sim::narrow(w.text);
-        event["rect"] = {w.rect.left, w.rect.top, w.rect.width, w.rect.height};
-        event["full_screen"] = w.rect.left == 0 && w.rect.top == sim::kNavBarHeight &&
-                               w.rect.width == sim::kScreenWidth &&
-                               w.rect.height == sim::kScreenHeight - sim::kNavBarHeight;
-        event["visible"] = w.visible;
-        if (std::string(what) == "dialog-created") {
-            json controls = json::array();
-            for (const sim::Window* c : w.children) {
-                json jc = {{"id", c->id}, {"kind", sim::to_string(c->kind)}};
-                if (c->icon_resource) {
-                    jc["icon"] = *c->icon_resource;
-                } else {
-                    jc["text"] = sim::narrow(c->text);
-                }
-                controls.push_back(jc);
-            }
-            event["controls"] = controls;
-        }
-    } else {
-        event["id"] = w.id;
-        event["kind"] = sim::to_string(w.kind);
-        event["text"] = sim::narrow(w.text);
-        if (w.kind == sim::ControlKind::CheckBox || w.kind == sim::ControlKind::AutoCheckBox) {
-            event["checked"] = w.check == BST_CHECKED;
-        }
+}
+
+void trace_dispatch(PlatformCall& call, const sim::Message& m) {
+    if (call.tracing()) {
+        call.device().emit(sim::DispatchEvent{m});
     }
-    device.emit(std::move(event));
 }
 
 // Calls the dialog procedure (program code) without the device lock.
@@ -119,10 +66,82 @@ void control_message(PlatformCall& call, sim::Window& control, const sim::Messag
     const WPARAM wparam = static_cast<WPARAM>(static_cast<WORD>(control.id)) |
                           (static_cast<WPARAM>(BN_CLICKED) << 16);
     sim::Message command{dialog, WM_COMMAND, wparam, reinterpret_cast<LPARAM>(control.hwnd())};
-    if (call.tracing()) {
-        call.device().emit({{"dispatch", message_json(command)}});
-    }
+    trace_dispatch(call, command);
     dialog_message(call, dialog, command);
+}
+
+}  // namespace
+
+namespace {
+
+// Makes the dialog from its template and initialises it: the procedure gets
+// WM_INITDIALOG, and the dialog is shown unless it already ended. nullptr,
+// traced, when the template or the procedure is missing or the template is
+// corrupt.
+HWND create_dialog(PlatformCall& call, const json& args, LPCDLGTEMPLATEW dialogTemplate,
+                   DLGPROC dialogProc, LPARAM initParam) {
+    sim::Device& device = call.device();
+    const sim::ResourceEntry* entry = device.module().entry_at(dialogTemplate);
+    if (dialogTemplate == nullptr || entry == nullptr || dialogProc == nullptr) {
+        SIM_LOG_CALL(call, args, -1,
+                     dialogProc == nullptr ? "no dialog procedure" : "no dialog template");
+        return nullptr;
+    }
+    auto parsed = sim::parse_dialog_template(entry->data);
+    if (!parsed.ok()) {
+        SIM_LOG_CALL(call, args, -1, "corrupt dialog template: " + parsed.error().describe());
+        return nullptr;
+    }
+    sim::Window& created =
+        device.windows().create_dialog(parsed.value(), sim::Kernel::current(), dialogProc);
+    const HWND hwnd = created.hwnd();
+    SIM_LOG_CALL(call, args, "running", "dialog " + hwnd_name(hwnd) + " created");
+    screen_event(device, "dialog-created", created);
+
+    call_dialog_proc(call, hwnd, dialogProc, WM_INITDIALOG, 0, initParam);
+    if (sim::Window* dialog = device.windows().find(hwnd); dialog != nullptr && !dialog->ending) {
+        dialog->visible = true;
+        device.windows().set_foreground(dialog);
+        screen_event(device, "dialog-shown", *dialog);
+    }
+    return hwnd;
+}
+
+// The modal loop: the thread's messages, dispatched to the dialog and its
+// controls, until the dialog ends.
+void run_dialog(PlatformCall& call, HWND hwnd) {
+    sim::Device& device = call.device();
+    auto& queue = device.windows().queue(sim::Kernel::current());
+    for (;;) {
+        sim::Window* dialog = device.windows().find(hwnd);
+        if (dialog == nullptr || dialog->ending) {
+            return;
+        }
+        while (queue.empty()) {
+            device.kernel().block(call.lock(), &queue, std::nullopt);
+        }
+        const sim::Message m = queue.front();
+        queue.pop_front();
+        trace_dispatch(call, m);
+        if (m.hwnd == hwnd) {
+            dialog_message(call, hwnd, m);
+        } else if (sim::Window* control = device.windows().find(m.hwnd)) {
+            control_message(call, *control, m);
+        }
+    }
+}
+
+// Destroys the ended dialog; its result, or -1 when it is gone already.
+int destroy_dialog(PlatformCall& call, HWND hwnd) {
+    sim::Device& device = call.device();
+    sim::Window* dialog = device.windows().find(hwnd);
+    if (dialog == nullptr) {
+        return -1;
+    }
+    const int result = dialog->result;
+    screen_event(device, "dialog-destroyed", *dialog);
+    device.windows().destroy(*dialog);
+    return result;
 }
 
 }  // namespace
@@ -131,65 +150,15 @@ int DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialogTemplate, 
                             DLGPROC dialogProc, LPARAM initParam) {
     PlatformCall call("DialogBoxIndirectParamW");
     (void)instance;
-    sim::Device& device = call.device();
-    json args = {"instance", dialogTemplate == nullptr ? "NULL" : "template",
-                 owner == nullptr ? "NULL" : hwnd_name(owner), "dialog procedure", initParam};
-
-    const sim::ResourceEntry* entry = device.module().entry_at(dialogTemplate);
-    if (dialogTemplate == nullptr || entry == nullptr || dialogProc == nullptr) {
-        SIM_LOG_CALL(call, std::move(args), -1,
-                     dialogProc == nullptr ? "no dialog procedure" : "no dialog template");
+    const json args = {"instance", dialogTemplate == nullptr ? "NULL" : "template",
+                       owner == nullptr ? "NULL" : hwnd_name(owner), "dialog procedure", initParam};
+    const HWND hwnd = create_dialog(call, args, dialogTemplate, dialogProc, initParam);
+    if (hwnd == nullptr) {
         return -1;
     }
-    auto parsed = sim::parse_dialog_template(entry->data);
-    if (!parsed.ok()) {
-        SIM_LOG_CALL(call, std::move(args), -1,
-                     "corrupt dialog template: " + parsed.error().describe());
-        return -1;
-    }
-    const sim::SimThread* self = sim::Kernel::current();
-    sim::Window& created = device.windows().create_dialog(parsed.value(), self, dialogProc);
-    const HWND hwnd = created.hwnd();
-    SIM_LOG_CALL(call, args, "running", "dialog " + hwnd_name(hwnd) + " created");
-    screen_event(device, "dialog-created", created);
-
-    call_dialog_proc(call, hwnd, dialogProc, WM_INITDIALOG, 0, initParam);
-
-    // A modal dialog is shown once initialised, unless it already ended.
-    if (sim::Window* dialog = device.windows().find(hwnd); dialog != nullptr && !dialog->ending) {
-        dialog->visible = true;
-        device.windows().set_foreground(dialog);
-        screen_event(device, "dialog-shown", *dialog);
-    }
-
-    auto& queue = device.windows().queue(self);
-    for (;;) {
-        sim::Window* dialog = device.windows().find(hwnd);
-        if (dialog == nullptr || dialog->ending) {
-            break;
-        }
-        while (queue.empty()) {
-            device.kernel().block(call.lock(), &queue, std::nullopt);
-        }
-        const sim::Message m = queue.front();
-        queue.pop_front();
-        if (call.tracing()) {
-            device.emit({{"dispatch", message_json(m)}});
-        }
-        if (m.hwnd == hwnd) {
-            dialog_message(call, hwnd, m);
-        } else if (sim::Window* control = device.windows().find(m.hwnd)) {
-            control_message(call, *control, m);
-        }
-    }
-
-    int result = -1;
-    if (sim::Window* dialog = device.windows().find(hwnd)) {
-        result = dialog->result;
-        screen_event(device, "dialog-destroyed", *dialog);
-        device.windows().destroy(*dialog);
-    }
-    SIM_LOG_CALL(call, std::move(args), result, "dialog ended");
+    run_dialog(call, hwnd);
+    const int result = destroy_dialog(call, hwnd);
+    SIM_LOG_CALL(call, args, result, "dialog ended");
     return result;
 }
 

@@ -210,35 +210,4 @@ bool WindowManager::post(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) 
     return true;
 }
 
-json WindowManager::describe(const Window& w) const {
-    json j;
-    j["hwnd"] = w.handle;
-    j["kind"] = to_string(w.kind);
-    j["class"] = w.window_class.to_string();
-    j["id"] = w.id;
-    j["style"] = w.style;
-    j["ex_style"] = w.ex_style;
-    j["rect"] = {w.rect.left, w.rect.top, w.rect.width, w.rect.height};
-    j["visible"] = w.visible;
-    j["text"] = narrow(w.text);
-    if (w.kind == ControlKind::Text) {
-        j["align"] = std::string(1, w.alignment);
-    }
-    if (w.icon_resource) {
-        j["icon"] = *w.icon_resource;
-    }
-    if (w.kind == ControlKind::CheckBox || w.kind == ControlKind::AutoCheckBox) {
-        j["checked"] = w.check == BST_CHECKED;
-    }
-    if (w.kind == ControlKind::Dialog) {
-        j["done_button"] = w.done_button;
-        json children = json::array();
-        for (const Window* c : w.children) {
-            children.push_back(describe(*c));
-        }
-        j["controls"] = children;
-    }
-    return j;
-}
-
 }  // namespace sim

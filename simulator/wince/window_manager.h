@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "simulator/kernel/kernel.h"
-#include "simulator/trace.h"
 #include "simulator/wince/resources.h"
 #include "simulator/wince/winapi.h"
 
@@ -118,8 +117,6 @@ class WindowManager {
     bool post(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
     std::deque<Message>& queue(const SimThread* thread) { return queues_[thread]; }
     void drop_queue(const SimThread* thread) { queues_.erase(thread); }
-
-    json describe(const Window& w) const;
 
   private:
     std::map<std::uintptr_t, std::unique_ptr<Window>> windows_;

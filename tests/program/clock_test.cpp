@@ -40,7 +40,7 @@ constexpr DWORD kLinger = 1000;
 
 void expect_no_reservation_while_running(CorvaneDevice& device) {
     ASSERT_EQ(device->program_state(), sim::ProgramState::Running);
-    EXPECT_EQ(device.snapshot()["memory"]["reservations"], 0);
+    EXPECT_EQ(device.snapshot().memory.reservations, 0);
     device->wait(kLinger);
     EXPECT_NE(device->program_state(), sim::ProgramState::Running);
 }
@@ -64,8 +64,8 @@ TEST(ClockAccess, AFailedReservationOrMappingTouchesNothingAndLeaksNothing) {
         EXPECT_EQ(read, 0xFFFFFFFFu);
         EXPECT_EQ(written, -1);
         EXPECT_TRUE(accesses(device).empty());
-        EXPECT_EQ(device.hardware()["cccr"], "0x121");
-        EXPECT_EQ(device.hardware()["cclkcfg"], 0);
+        EXPECT_EQ(device.hardware().cccr, 0x121u);
+        EXPECT_EQ(device.hardware().cclkcfg, 0);
         expect_no_reservation_while_running(device);
         EXPECT_TRUE(device.calls("READ_REGISTER_ULONG").empty());
         EXPECT_TRUE(device.calls("WRITE_REGISTER_ULONG").empty());
@@ -172,13 +172,13 @@ TEST(SetCpuSpeed, AWordOutsideTheTableIsRecordedWrittenAndAnnouncedAsUnknown) {
     EXPECT_EQ(change.result, 1);
     EXPECT_EQ(change.target, 0x141u);
     EXPECT_EQ(change.pending, 1);
-    EXPECT_EQ(device.hardware()["cccr"], "0x141");
-    EXPECT_EQ(device.hardware()["mhz"], 199.07);
-    const json bubbles = device.screen()["bubbles"];
+    EXPECT_EQ(device.hardware().cccr, 0x141u);
+    EXPECT_EQ(device.hardware().mhz, 199.07);
+    const auto bubbles = device.screen().bubbles;
     ASSERT_EQ(bubbles.size(), 1u);
-    EXPECT_EQ(bubbles[0]["text"],
+    EXPECT_EQ(bubbles[0].text,
               "Frequency not recognized. Double tap icon to bring back Corvane dialog.");
-    EXPECT_EQ(bubbles[0]["title"], "Corvane");
+    EXPECT_EQ(bubbles[0].title, "Corvane");
 }
 
 TEST(SetCpuSpeed, TheBubbleRecordIsFilledFieldByField) {
@@ -217,7 +217,7 @@ TEST(SetCpuSpeed, WithBubblesOffNothingIsPostedOrCounted) {
     EXPECT_EQ(change.result, 1);
     EXPECT_EQ(change.target, 0x2C1u);
     EXPECT_EQ(change.pending, 0);
-    EXPECT_EQ(device.hardware()["cccr"], "0x2C1");
+    EXPECT_EQ(device.hardware().cccr, 0x2C1u);
     EXPECT_TRUE(device.calls("SHNotificationAdd").empty());
     EXPECT_TRUE(device.calls("LoadImageW").empty());
 }
@@ -233,7 +233,7 @@ TEST(SetCpuSpeed, AFailedWritePostsNoBubbleButKeepsTheTarget) {
     EXPECT_EQ(change.target, 0x2C1u);
     EXPECT_EQ(change.pending, 0);
     EXPECT_TRUE(device.calls("SHNotificationAdd").empty());
-    EXPECT_EQ(device.hardware()["cccr"], "0x121");
+    EXPECT_EQ(device.hardware().cccr, 0x121u);
 }
 
 TEST(Bubbles, RetiringWhenNoneIsPendingDoesNothing) {

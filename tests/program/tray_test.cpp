@@ -46,7 +46,7 @@ TEST(Tray, EveryPathUsesItsIconAndTip) {
          tray("NIM_DELETE", IDI_TRAY_100, "Turbo Off"), tray("NIM_ADD", IDI_TRAY_100, "Turbo Off"),
          tray("NIM_DELETE", IDI_TRAY_100, "Turbo Off")},
         "ui"));
-    EXPECT_TRUE(device.screen()["tray"].empty());
+    EXPECT_TRUE(device.screen().tray.empty());
     EXPECT_EQ(device->exit_code(), 0);
 }
 
@@ -81,8 +81,8 @@ TEST(Tray, ATapAt100WithoutPermissionChangesNothing) {
         OnTrayCallback(nullptr, TRAY_ICON_ID, WM_LBUTTONDOWN);
     }));
     device->start();
-    EXPECT_EQ(device.app()["speedMode"], 0);
-    EXPECT_EQ(device.app()["targetClockConfig"], 0x121);
+    EXPECT_EQ(device.app().speedMode, 0);
+    EXPECT_EQ(device.app().targetClockConfig, 0x121);
     EXPECT_TRUE(device.calls("Shell_NotifyIcon").empty());
     EXPECT_TRUE(device.calls("VirtualAlloc").empty());
 }
@@ -135,7 +135,7 @@ TEST(ShellTray, RecordsOfTheWrongSizeAndMismatchedVerbsAreRefused) {
     }));
     device->start();
     EXPECT_EQ(results, (std::vector<BOOL>{FALSE, FALSE, TRUE, FALSE, FALSE, TRUE, FALSE}));
-    EXPECT_TRUE(device.screen()["tray"].empty());
+    EXPECT_TRUE(device.screen().tray.empty());
     expect_refused_in_trace(device, "Shell_NotifyIcon", "cbSize", kOtherTraySize, kTraySize, FALSE);
 }
 
@@ -202,16 +202,16 @@ TEST(ShellBubbles, ABubbleIsOpenForItsDurationThenKeptCollapsedUntilRemoved) {
     device->start();
     input(*device, "notify");
     input(*device, "ok");  // the monitor's first pass programs 400 MHz: a bubble
-    ASSERT_EQ(device.screen()["bubbles"].size(), 1u);
-    EXPECT_TRUE(device.screen()["bubbles"][0]["open"]);
+    ASSERT_EQ(device.screen().bubbles.size(), 1u);
+    EXPECT_TRUE(device.screen().bubbles[0].open);
     device->wait(3999);
-    EXPECT_TRUE(device.screen()["bubbles"][0]["open"]);
+    EXPECT_TRUE(device.screen().bubbles[0].open);
     device->wait(1);
-    EXPECT_FALSE(device.screen()["bubbles"][0]["open"]);
+    EXPECT_FALSE(device.screen().bubbles[0].open);
     device->wait(1999);
-    EXPECT_EQ(device.screen()["bubbles"].size(), 1u);
+    EXPECT_EQ(device.screen().bubbles.size(), 1u);
     device->wait(1);  // the monitor's next pass retires it
-    EXPECT_TRUE(device.screen()["bubbles"].empty());
+    EXPECT_TRUE(device.screen().bubbles.empty());
 }
 
 TEST(ShellBubbles, HundredsOfBubblesLeaveOneIconOfTheProgramsOwn) {
@@ -223,7 +223,7 @@ TEST(ShellBubbles, HundredsOfBubblesLeaveOneIconOfTheProgramsOwn) {
         input(*device, "tap");  // each a speed change with its bubble
     }
     EXPECT_GE(device.calls("SHNotificationAdd").size(), 300u);
-    EXPECT_EQ(device.snapshot()["program"]["owned_icons"], 1);
+    EXPECT_EQ(device.snapshot().program.owned_icons, 1);
     device->locked([&](sim::Device& d) {
         ASSERT_FALSE(d.shell().bubbles.empty());
         const sim::LoadedIcon* icon = d.icons().find(d.shell().bubbles.back().icon);
@@ -232,7 +232,7 @@ TEST(ShellBubbles, HundredsOfBubblesLeaveOneIconOfTheProgramsOwn) {
         EXPECT_EQ(icon->image.width, 16);
     });
     input(*device, "close");
-    EXPECT_EQ(device.snapshot()["program"]["owned_icons"], 0);  // gone with the process
+    EXPECT_EQ(device.snapshot().program.owned_icons, 0);  // gone with the process
 }
 
 TEST(ShellBubbles, StraightToTrayNeverPopsUpAndEveryFieldIsRecorded) {
@@ -253,12 +253,12 @@ TEST(ShellBubbles, StraightToTrayNeverPopsUpAndEveryFieldIsRecorded) {
         SHNotificationAdd(&record);
     }));
     device->start();
-    const json bubbles = device.screen()["bubbles"];
+    const auto bubbles = device.screen().bubbles;
     ASSERT_EQ(bubbles.size(), 2u);
-    EXPECT_FALSE(bubbles[0]["open"]);
-    EXPECT_EQ(bubbles[0]["flags"], "0x1");
-    EXPECT_TRUE(bubbles[1]["open"]);
-    EXPECT_EQ(bubbles[1]["critical"], true);
+    EXPECT_FALSE(bubbles[0].open);
+    EXPECT_EQ(bubbles[0].flags, 0x1u);
+    EXPECT_TRUE(bubbles[1].open);
+    EXPECT_TRUE(bubbles[1].critical());
     device->locked([&](sim::Device& d) {
         EXPECT_EQ(d.shell().bubbles[0].sink, reinterpret_cast<HWND>(std::uintptr_t{0x1234}));
         EXPECT_EQ(d.shell().bubbles[0].lparam, 77);
@@ -270,10 +270,10 @@ TEST(ShellBubbles, TheSpeedBubblePopsUpAndIsNotCritical) {
     device->start();
     input(*device, "notify");
     input(*device, "ok");
-    const json bubbles = device.screen()["bubbles"];
+    const auto bubbles = device.screen().bubbles;
     ASSERT_EQ(bubbles.size(), 1u);
-    EXPECT_TRUE(bubbles[0]["open"]);
-    EXPECT_FALSE(bubbles[0].contains("flags"));
+    EXPECT_TRUE(bubbles[0].open);
+    EXPECT_EQ(bubbles[0].flags, 0u);
 }
 
 TEST(ShellTray, TheTipIsReadToItsFullRoomAndRefusedWithoutATerminator) {
@@ -326,9 +326,9 @@ TEST(ShellBubbles, RecordsOfTheWrongSizeAreRefusedAndTheSameIdReplaces) {
     device->start();
     EXPECT_EQ(results,
               (std::vector<LRESULT>{E_INVALIDARG, ERROR_SUCCESS, ERROR_SUCCESS, E_INVALIDARG}));
-    const json bubbles = device.screen()["bubbles"];
+    const auto bubbles = device.screen().bubbles;
     ASSERT_EQ(bubbles.size(), 1u);
-    EXPECT_EQ(bubbles[0]["text"], "two");
+    EXPECT_EQ(bubbles[0].text, "two");
     expect_refused_in_trace(device, "SHNotificationAdd", "cbStruct", kOtherBubbleSize, kBubbleSize,
                             E_INVALIDARG);
 }
@@ -377,7 +377,7 @@ TEST(Monitor, AReprogrammingPassNeitherRetiresNorEnds) {
     device->wait(6000);  // this pass reprograms
     EXPECT_TRUE(device.calls("SHNotificationRemove").empty());
     EXPECT_EQ(device->program_threads(), 1u);
-    EXPECT_EQ(device.app()["pendingNotifications"], 3);
+    EXPECT_EQ(device.app().pendingNotifications, 3);
     device->wait(6000 * 3);  // three passes retire three bubbles
     EXPECT_EQ(device.calls("SHNotificationRemove").size(), 3u);
     EXPECT_EQ(device->program_threads(), 1u);

@@ -18,6 +18,7 @@
 #include "app/app_state.h"
 #include "clock/speed_table.h"
 #include "resources/resource.h"
+#include "simulator/corvane_invariants.h"
 #include "tests/support/test_device.h"
 
 namespace {
@@ -37,114 +38,6 @@ constexpr std::uint64_t kDefaultSeeds = 4000;
 #else
 constexpr std::uint64_t kDefaultSeeds = 15000;
 #endif
-
-struct World {
-    bool dialog_visible = false;
-    LONG mode = 0;
-    DWORD target = 0;
-    LONG pending = 0;
-    std::uint64_t bubbles_accepted = 0;
-    std::uint64_t bubble_remove_calls = 0;
-    std::size_t tray_icons = 0;
-    int tray_icon_resource = 0;
-    std::size_t monitors = 0;
-    std::size_t reservations = 0;
-    int failing_mappings = 0;
-    int failing_reservations = 0;
-    std::uint32_t cccr = 0;
-    double mhz = 0;
-    sim::Device::Reclaimed reclaimed;  // what the end of the process freed
-};
-
-World observe(sim::Driver& device) {
-    const std::size_t monitors = device.program_threads();
-    return device.locked([&](sim::Device& d) {
-        World w;
-        for (sim::Window* win : d.windows().top_level()) {
-            w.dialog_visible = w.dialog_visible || win->visible;
-        }
-        // The state record as a debugger reads it: the built-in program's,
-        // or a loaded exe's.
-        const sim::json app = d.program().inspect();
-        w.mode = app["speedMode"].get<LONG>();
-        w.target = app["targetClockConfig"].get<DWORD>();
-        w.pending = app["pendingNotifications"].get<LONG>();
-        w.bubbles_accepted = d.shell().bubbles_accepted;
-        w.bubble_remove_calls = d.shell().bubble_remove_calls;
-        w.tray_icons = d.shell().tray.size();
-        if (!d.shell().tray.empty()) {
-            const sim::LoadedIcon* icon = d.icons().find(d.shell().tray[0].icon);
-            w.tray_icon_resource = icon != nullptr ? icon->resource : -1;
-        }
-        w.monitors = monitors;
-        w.reservations = d.memory().outstanding();
-        w.failing_mappings = d.memory().failing_mappings();
-        w.failing_reservations = d.memory().failing_reservations();
-        w.cccr = d.clocks().cccr();
-        w.mhz = d.clocks().core_mhz();
-        w.reclaimed = d.reclaimed_at_end();
-        return w;
-    });
-}
-
-double setting_mhz(LONG mode) {
-    return CoreClockKhz(SPEED_SETTINGS[mode].cccrWord) / 1000.0;
-}
-
-// Checks the invariants that hold whenever the device is idle; returns the
-// first one broken, or "".
-std::string broken_invariant(const World& w, sim::ProgramState state) {
-    std::ostringstream why;
-    const bool running = state == sim::ProgramState::Running;
-    const bool in_tray = running && !w.dialog_visible;
-    if ((w.tray_icons == 1) != in_tray || w.tray_icons > 1) {
-        why << "tray icons: " << w.tray_icons << " while " << (running ? "running" : "ended")
-            << " with the dialog " << (w.dialog_visible ? "visible" : "hidden");
-    } else if (in_tray &&
-               (!IsSpeedMode(w.mode) ||
-                w.tray_icon_resource != static_cast<int>(SPEED_SETTINGS[w.mode].trayIconId))) {
-        why << "tray icon " << w.tray_icon_resource << " does not show mode " << w.mode;
-    } else if (in_tray && w.target != SPEED_SETTINGS[w.mode].cccrWord) {
-        why << "target " << std::hex << w.target << " is not the word of mode " << std::dec
-            << w.mode;
-    } else if (w.monitors > 1) {
-        why << w.monitors << " monitors";
-    } else if (in_tray && w.monitors != 1) {
-        why << "no monitor while in the tray";
-    } else if (w.pending < 0) {
-        why << "pending count " << w.pending;
-    } else if (running && static_cast<std::uint64_t>(w.pending) !=
-                              w.bubbles_accepted - w.bubble_remove_calls) {
-        why << "pending count " << w.pending << " but " << w.bubbles_accepted << " posted and "
-            << w.bubble_remove_calls << " removed";
-    } else if (w.reservations != 0) {
-        why << w.reservations << " reservations outstanding";
-    }
-    return why.str();
-}
-
-// What must hold once the program has ended, by the input that ended it:
-// no monitor is left, nothing leaked was left for the process's end to
-// free, and Quit leaves the processor at 400 MHz in turbo mode
-// (when the clock could be mapped), whatever a monitor was doing meanwhile.
-std::string broken_after_end(const World& w, const std::string& input, const World& before) {
-    std::ostringstream why;
-    if (w.monitors != 0) {
-        why << w.monitors << " monitors after the program ended";
-    } else if (w.reclaimed.handles != 0 || w.reclaimed.icons > 1) {
-        // The program closes every handle and keeps only the bubble's icon;
-        // a reservation may be left by a monitor ended mid-access.
-        why << "the end of the process freed " << w.reclaimed.handles << " handles and "
-            << w.reclaimed.icons << " icons";
-    } else if (input == "quit" && before.failing_mappings == 0 &&
-               before.failing_reservations == 0 &&
-               (w.cccr != SPEED_SETTINGS[SPEED_MODE_400].cccrWord ||
-                std::fabs(w.mhz - setting_mhz(SPEED_MODE_400)) > 0.01)) {
-        why << "after Quit the clock is " << std::hex << w.cccr << std::dec << " at " << w.mhz
-            << " MHz";
-    }
-    return why.str();
-}
 
 struct Outcome {
     std::string failure;  // empty when every invariant held
@@ -184,7 +77,7 @@ Outcome run_seed(std::uint64_t seed) {
     device.start();
 
     for (int step = 0; step < 40; ++step) {
-        const World before = observe(device);
+        const sim::Snapshot before = device.snapshot();
         // Now and then the input comes exactly when the monitor wakes, so that
         // the two run interleaved under the seeded scheduler.
         if (pick(4) == 0) {
@@ -194,7 +87,8 @@ Outcome run_seed(std::uint64_t seed) {
             }
         }
         bool full_period_check = false;
-        const bool mapping_works = before.failing_mappings == 0 && before.failing_reservations == 0;
+        const bool mapping_works =
+            before.memory.failing_mappings == 0 && before.memory.failing_reservations == 0;
         const int action = pick(100);
         // The input, by share of the steps, as a scenario line.
         auto choose = [&]() -> std::string {
@@ -237,9 +131,11 @@ Outcome run_seed(std::uint64_t seed) {
         // a power cycle just before the double tap makes that pass reprogram
         // the clock.
         std::string line;
-        if (before.dialog_visible && before.monitors > 0 && pick(10) < 3) {
+        const bool dialog_visible = before.screen.dialog_visible();
+        const std::size_t monitors = before.program.monitors();
+        if (dialog_visible && monitors > 0 && pick(10) < 3) {
             line = "quit";
-        } else if (!before.dialog_visible && before.monitors > 0 && pick(20) == 0) {
+        } else if (!dialog_visible && monitors > 0 && pick(20) == 0) {
             log << "resume; ";
             corvane_test::input(device, "resume");
             line = "doubletap";
@@ -256,23 +152,16 @@ Outcome run_seed(std::uint64_t seed) {
         log << line << "; ";
         corvane_test::input(device, line);
 
-        const World after = observe(device);
-        const sim::ProgramState state = device.program_state();
-        std::string why = broken_invariant(after, state);
-        const bool in_tray = state == sim::ProgramState::Running && !after.dialog_visible;
-        if (why.empty() && full_period_check && in_tray && !before.dialog_visible) {
-            // A whole period in the tray with mapping working: the clock runs
-            // the requested setting.
-            if (after.cccr != SPEED_SETTINGS[after.mode].cccrWord ||
-                std::fabs(after.mhz - setting_mhz(after.mode)) > 0.01) {
-                std::ostringstream s;
-                s << "after a full period the clock is " << std::hex << after.cccr << std::dec
-                  << " at " << after.mhz << " MHz, mode " << after.mode;
-                why = s.str();
-            }
+        const sim::Snapshot after = device.snapshot();
+        const sim::ProgramState state = after.program.state;
+        std::string why = sim::broken_invariant(after);
+        const bool in_tray = state == sim::ProgramState::Running && !after.screen.dialog_visible();
+        if (why.empty() && full_period_check && in_tray && !dialog_visible) {
+            // A whole period in the tray with mapping working.
+            why = sim::broken_after_period(after);
         }
         if (why.empty() && state != sim::ProgramState::Running) {
-            why = broken_after_end(after, line, before);
+            why = sim::broken_after_end(after, line, before);
         }
         if (!why.empty()) {
             out.failure = "step " + std::to_string(step) + ": " + why;

@@ -24,7 +24,7 @@ class CorvaneDevice {
 
     explicit CorvaneDevice(sim::DeviceOptions options)
         : device_(std::make_unique<sim::Driver>(std::move(options))) {
-        device_->trace().add_sink([this](const json& e) { events_.push_back(e); });
+        device_->trace().add_json_sink([this](const json& e) { events_.push_back(e); });
     }
 
     // The device goes first: shutting it down still traces the process's end.
@@ -58,10 +58,11 @@ class CorvaneDevice {
         return out;
     }
 
-    json snapshot() { return device_->snapshot(); }
-    json app() { return device_->snapshot()["program"]["state_record"]; }
-    json hardware() { return device_->snapshot()["hardware"]; }
-    json screen() { return device_->snapshot()["screen"]; }
+    sim::Snapshot snapshot() { return device_->snapshot(); }
+    // The program's state record, with its own field names.
+    AppStateRecord app() { return sim::corvane_state(snapshot().program); }
+    sim::HardwareView hardware() { return snapshot().hardware; }
+    sim::ScreenView screen() { return snapshot().screen; }
 
     std::vector<sim::ClockEvent> clock_history() {
         return device_->locked([](sim::Device& d) {

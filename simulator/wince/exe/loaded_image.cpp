@@ -227,14 +227,14 @@ ProgramImage LoadedImage::program(HINSTANCE instance, std::uint32_t state_rva,
             self->call(code_address(routine), "the thread routine", {word(parameter)}));
     };
     p.inspect = [self, state_rva, fields = state.fields] {
-        json record;
+        std::vector<StateField> record;
         const auto* at = reinterpret_cast<const std::uint8_t*>(
             static_cast<std::uintptr_t>(self->base_ + state_rva));
         for (const auto& f : fields) {
             std::uint32_t v = 0;
             std::memcpy(&v, at + f.offset, sizeof v);
-            record[f.name] =
-                f.is_signed ? std::int64_t{static_cast<std::int32_t>(v)} : std::int64_t{v};
+            record.push_back({f.name, f.is_signed ? std::int64_t{static_cast<std::int32_t>(v)}
+                                                  : std::int64_t{v}});
         }
         return record;
     };
