@@ -194,7 +194,7 @@ int serve(const Arguments& args) {
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
     sim::Module module(options->resources, options->program.instance, options->program.image_base);
-    sim::web::Runner runner(std::move(*options), args.speed);
+    sim::web::Runner runner(std::move(*options), sim::corvane_names(), args.speed);
     sim::web::Server server(runner, std::move(module));
     const auto listening = server.listen(args.port);
     if (auto* error = std::get_if<std::string>(&listening)) {

@@ -185,6 +185,19 @@ json snapshot(const Snapshot& s) {
     return j;
 }
 
+json names(const ProgramNames& names) {
+    auto controls = [](const std::vector<std::pair<std::string, int>>& list) {
+        json out = json::array();
+        for (const auto& [word, id] : list) {
+            out.push_back({{"word", word}, {"id", id}});
+        }
+        return out;
+    };
+    return {{"buttons", controls(names.buttons)},
+            {"check_boxes", controls(names.check_boxes)},
+            {"state_fields", names.state_fields}};
+}
+
 json snapshot(Device& device) {
     return snapshot(take_snapshot(device));
 }

@@ -3,6 +3,7 @@
 #ifndef CORVANE_SIMULATOR_VIEW_H
 #define CORVANE_SIMULATOR_VIEW_H
 
+#include "simulator/device.h"
 #include "simulator/json.h"
 #include "simulator/snapshot.h"
 
@@ -27,6 +28,10 @@ json tray_icon(const TrayIconView& icon, bool on_screen = false);
 json bubble(const BubbleView& b, bool full = false);
 // A window as the screen shows it, with its controls for a dialog.
 json window(const WindowView& w);
+
+// The words a program's scenarios use: {"buttons": [{"word", "id"}, ...],
+// "check_boxes": [...], "state_fields": [...]}.
+json names(const ProgramNames& names);
 
 // The whole device: program, screen, hardware, memory.
 json snapshot(const Snapshot& s);

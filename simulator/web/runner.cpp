@@ -15,7 +15,8 @@ constexpr std::size_t kClockPoints = 600;
 constexpr auto kRepublish = std::chrono::milliseconds(250);
 }  // namespace
 
-Runner::Runner(DeviceOptions options, double speed) : options_(std::move(options)), wall_(speed) {}
+Runner::Runner(DeviceOptions options, ProgramNames names, double speed)
+    : options_(std::move(options)), names_(std::move(names)), wall_(speed) {}
 
 Runner::~Runner() {
     stop();

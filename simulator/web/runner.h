@@ -35,7 +35,7 @@ class Runner {
   public:
     static constexpr std::chrono::milliseconds kPublishInterval{33};
 
-    Runner(DeviceOptions options, double speed);
+    Runner(DeviceOptions options, ProgramNames names, double speed);
     ~Runner();
     Runner(const Runner&) = delete;
     Runner& operator=(const Runner&) = delete;
@@ -48,6 +48,8 @@ class Runner {
     void start();
     void stop();
     bool stopping() const;
+    // What the program calls its buttons, check boxes and state fields.
+    const ProgramNames& names() const { return names_; }
 
     // Queues an input from the page (already validated).
     void post(Input input);
@@ -81,6 +83,7 @@ class Runner {
     Millis virtual_now() const;
 
     DeviceOptions options_;
+    ProgramNames names_;
     std::unique_ptr<Driver> device_;
     std::optional<ChromeTrace> chrome_;
     std::thread thread_;

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <vector>
 
+#include "simulator/view.h"
 #include "simulator/web/assets.h"
 #include "simulator/web/png.h"
 
@@ -143,6 +144,9 @@ Response Site::get(std::string_view path, std::string_view query) {
         if (path == file.path) {
             return answer(http::status::ok, as_string(file.content()), file.type);
         }
+    }
+    if (path == "/api/program") {
+        return answer(http::status::ok, view::names(runner_.names()).dump(), "application/json");
     }
     if (path == "/api/state") {
         // The runner publishes its first view before the server starts.

@@ -75,6 +75,15 @@ async function quietState() {
   return { log: view.log_seq, hardware: view.device.hardware, screen: view.device.screen };
 }
 
+test("the program's names come from the device", async () => {
+  const res = await request({ path: '/api/program' });
+  assert.equal(res.status, 200);
+  const names = JSON.parse(res.body);
+  assert.deepEqual(names.buttons.map((b) => b.word).sort(), ['allow100', 'notify', 'quit']);
+  assert.ok(names.buttons.every((b) => Number.isInteger(b.id)));
+  assert.ok(names.state_fields.includes('pendingNotifications'));
+});
+
 test('a request for another host name is refused', async () => {
   for (const host of ['evil.example', `evil.example:${sim.port}`, `127.0.0.1:${sim.port + 1}`, '127.0.0.1',
                       `localhost.evil.example:${sim.port}`]) {

@@ -60,13 +60,16 @@ test('a session with a double tap, a power cycle and a CCCR write replays to the
   await page.locator('#taskbar .tray-icon').dblclick();
   await page.waitForSelector('#client[data-view="dialog"]');
   await mhz('497.66');
+  // A check box, saved by the word the program's names give it.
+  await page.locator('[data-id="1005"]').click();
+  await page.waitForSelector('[data-id="1005"][aria-checked="true"]');
 
   const [download] = await Promise.all([page.waitForEvent('download'), page.locator('#save-session').click()]);
   const file = join(dir, 'session.scn');
   await download.saveAs(file);
   const text = readFileSync(file, 'utf8');
   const lines = text.trim().split('\n');
-  for (const line of ['ok', 'resume', 'foreign 0x141', 'touch', 'lift']) {
+  for (const line of ['ok', 'resume', 'foreign 0x141', 'touch', 'lift', 'allow100']) {
     assert.ok(lines.includes(line), `the scenario has "${line}":\n${text}`);
   }
   assert.equal(lines.filter((l) => l === 'touch').length, 2, 'two touches');

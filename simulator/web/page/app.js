@@ -41,7 +41,12 @@ function act(body) {
 // the session is a scenario: the inputs with the device time between them
 // as waits, then expect lines for the state the device is in.
 
-const buttonWords = {1005: 'allow100', 1010: 'notify', 2: 'quit'};
+// The program's words for its buttons, by control id, from /api/program.
+const buttonWords = {};
+const programNames = fetch('/api/program').then((r) => (r.ok ? r.json() : {buttons: []}))
+  .then((names) => {
+    for (const b of names.buttons) buttonWords[b.id] = b.word;
+  }).catch(() => {});
 let latestView = null;
 let latestViewAt = 0;
 const session = [];
@@ -60,9 +65,14 @@ function scenarioWord(body) {
   }
 }
 
+// The input is kept as sent; its scenario word is found when the session
+// is saved, by when the program's names have arrived.
 function record(body) {
-  const word = scenarioWord(body);
-  session.push({t: deviceNow(), line: word ?? `# ${JSON.stringify(body)} (no scenario word)`});
+  session.push({t: deviceNow(), body});
+}
+
+function scenarioLine(body) {
+  return scenarioWord(body) ?? `# ${JSON.stringify(body)} (no scenario word)`;
 }
 
 function waitLine(ms) {
@@ -75,7 +85,7 @@ function sessionScenario(view) {
   let t = 0;
   for (const input of session) {
     const at = Math.max(t, input.t);
-    lines.push(...waitLine(at - t), input.line);
+    lines.push(...waitLine(at - t), scenarioLine(input.body));
     t = at;
   }
   const device = view.device;
@@ -95,8 +105,9 @@ function sessionScenario(view) {
   return lines.join('\n') + '\n';
 }
 
-function saveSession() {
+async function saveSession() {
   if (!latestView) return;
+  await programNames;
   const blob = new Blob([sessionScenario(latestView)], {type: 'text/plain'});
   const link = element('a');
   link.href = URL.createObjectURL(blob);
