@@ -125,6 +125,31 @@ void ChromeTrace::on_event(const TraceEvent& e) {
     std::visit(Placer{*this, e}, e.body);
 }
 
+namespace {
+
+// A clock hardware event: an instant on the clock's track and a point of
+// the core-clock counter.
+void add_clock_event(json& out, const ClockEvent& c) {
+    json args = view::clock_event(c);
+    args.erase("hw");
+    out.push_back({{"name", to_string(c.kind)},
+                   {"cat", "clock"},
+                   {"ph", "i"},
+                   {"s", "t"},
+                   {"ts", us(c.t)},
+                   {"pid", kPid},
+                   {"tid", ChromeTrace::kClockTrack},
+                   {"args", std::move(args)}});
+    out.push_back({{"name", "core clock"},
+                   {"cat", "clock"},
+                   {"ph", "C"},
+                   {"ts", us(c.t)},
+                   {"pid", kPid},
+                   {"args", {{"MHz", shown_mhz(c.core_mhz)}}}});
+}
+
+}  // namespace
+
 json ChromeTrace::document(const std::deque<ClockEvent>& clock_history) const {
     json out = json::array();
     out.push_back(metadata("process_name", 0, "Pocket PC (simulated)"));
@@ -134,6 +159,23 @@ json ChromeTrace::document(const std::deque<ClockEvent>& clock_history) const {
     for (const auto& [thread, tid] : tracks_) {
         out.push_back(metadata("thread_name", tid, track_name(thread)));
     }
+    const std::set<std::uint64_t> open = add_kept_events(out);
+    for (auto c = first_clock_kept(clock_history); c != clock_history.end(); ++c) {
+        add_clock_event(out, *c);
+    }
+    for (std::uint64_t id : open) {
+        out.push_back({{"name", "bubble"},
+                       {"cat", "bubble"},
+                       {"ph", "e"},
+                       {"id", id},
+                       {"ts", us(last_t_)},
+                       {"pid", kPid},
+                       {"tid", kShellTrack}});
+    }
+    return {{"traceEvents", std::move(out)}, {"displayTimeUnit", "ms"}};
+}
+
+std::set<std::uint64_t> ChromeTrace::add_kept_events(json& out) const {
     // Async spans paired as they are kept: an end whose start was dropped is
     // left out, and the spans still open end with the trace.
     std::set<std::uint64_t> open;
@@ -146,6 +188,11 @@ json ChromeTrace::document(const std::deque<ClockEvent>& clock_history) const {
         }
         out.push_back(e);
     }
+    return open;
+}
+
+std::deque<ClockEvent>::const_iterator ChromeTrace::first_clock_kept(
+    const std::deque<ClockEvent>& clock_history) const {
     // The clock's events from the first one kept on: the last one before it
     // still gives the clock in force from there.
     auto from = clock_history.begin();
@@ -157,34 +204,7 @@ json ChromeTrace::document(const std::deque<ClockEvent>& clock_history) const {
             --from;
         }
     }
-    for (auto c = from; c != clock_history.end(); ++c) {
-        json args = view::clock_event(*c);
-        args.erase("hw");
-        out.push_back({{"name", to_string(c->kind)},
-                       {"cat", "clock"},
-                       {"ph", "i"},
-                       {"s", "t"},
-                       {"ts", us(c->t)},
-                       {"pid", kPid},
-                       {"tid", kClockTrack},
-                       {"args", std::move(args)}});
-        out.push_back({{"name", "core clock"},
-                       {"cat", "clock"},
-                       {"ph", "C"},
-                       {"ts", us(c->t)},
-                       {"pid", kPid},
-                       {"args", {{"MHz", shown_mhz(c->core_mhz)}}}});
-    }
-    for (std::uint64_t id : open) {
-        out.push_back({{"name", "bubble"},
-                       {"cat", "bubble"},
-                       {"ph", "e"},
-                       {"id", id},
-                       {"ts", us(last_t_)},
-                       {"pid", kPid},
-                       {"tid", kShellTrack}});
-    }
-    return {{"traceEvents", std::move(out)}, {"displayTimeUnit", "ms"}};
+    return from;
 }
 
 }  // namespace sim

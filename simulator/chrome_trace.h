@@ -52,6 +52,10 @@ class ChromeTrace {
     int thread_track(const std::string& thread);
 
     void add(json event);
+    // The events kept, into `out`; the ids of the bubbles still open.
+    std::set<std::uint64_t> add_kept_events(json& out) const;
+    std::deque<ClockEvent>::const_iterator first_clock_kept(
+        const std::deque<ClockEvent>& clock_history) const;
 
     std::size_t max_events_;
     std::deque<json> events_;

@@ -154,34 +154,40 @@ Response Site::get(std::string_view path, std::string_view query) {
     }
     constexpr std::string_view kIcon = "/api/icon/";
     if (path.starts_with(kIcon)) {
-        const std::string_view digits = path.substr(kIcon.size());
-        unsigned id = 0;
-        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), id);
-        const bool all_digits =
-            std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
-        if (!digits.empty() && digits.size() <= 5 && all_digits && ec == std::errc() &&
-            end == digits.data() + digits.size()) {
-            int size = 32;
-            for (std::size_t at = 0; at <= query.size();) {
-                const std::size_t amp = std::min(query.find('&', at), query.size());
-                const std::string_view param = query.substr(at, amp - at);
-                if (param.starts_with("size=")) {
-                    const std::string_view value = param.substr(5);
-                    if (value != "16" && value != "32") {
-                        return json_error(http::status::bad_request, "size must be 16 or 32");
-                    }
-                    size = value == "16" ? 16 : 32;
-                }
-                at = amp + 1;
-            }
-            auto png = id <= 0xFFFF ? icon_png(static_cast<std::uint16_t>(id), size) : std::nullopt;
-            if (!png) {
-                return json_error(http::status::not_found, "no icon " + std::to_string(id));
-            }
-            return answer(http::status::ok, std::move(*png), "image/png");
+        if (auto response = icon(path.substr(kIcon.size()), query)) {
+            return std::move(*response);
         }
     }
     return json_error(http::status::not_found, "no such page or file");
+}
+
+std::optional<Response> Site::icon(std::string_view digits, std::string_view query) {
+    unsigned id = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), id);
+    const bool all_digits =
+        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (digits.empty() || digits.size() > 5 || !all_digits || ec != std::errc() ||
+        end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    int size = 32;
+    for (std::size_t at = 0; at <= query.size();) {
+        const std::size_t amp = std::min(query.find('&', at), query.size());
+        const std::string_view param = query.substr(at, amp - at);
+        if (param.starts_with("size=")) {
+            const std::string_view value = param.substr(5);
+            if (value != "16" && value != "32") {
+                return json_error(http::status::bad_request, "size must be 16 or 32");
+            }
+            size = value == "16" ? 16 : 32;
+        }
+        at = amp + 1;
+    }
+    auto png = id <= 0xFFFF ? icon_png(static_cast<std::uint16_t>(id), size) : std::nullopt;
+    if (!png) {
+        return json_error(http::status::not_found, "no icon " + std::to_string(id));
+    }
+    return answer(http::status::ok, std::move(*png), "image/png");
 }
 
 Response Site::act(const Request& req) {

@@ -58,6 +58,8 @@ class Site {
     bool host_allowed(std::string_view host) const;
     bool origin_allowed(std::string_view origin) const;
     std::optional<std::string> icon_png(std::uint16_t id, int size);
+    // /api/icon/<id>[?size=16|32]; nullopt when `digits` is no icon id.
+    std::optional<Response> icon(std::string_view digits, std::string_view query);
 
     Runner& runner_;
     const Module module_;
