@@ -245,13 +245,18 @@ std::string describe(const Input& in) {
     }
 }
 
-bool apply(Driver& driver, const Input& in) {
-    bool done = true;
+bool deliver(Driver& driver, const Input& in) {
     if (in.kind->act == nullptr) {
-        driver.wait(in.value);
-    } else {
-        done = driver.locked([&](Device& d) { return in.kind->act(d, in); });
+        // Time passing: the threads due at its end are left ready, for
+        // whatever comes next to run beside them.
+        driver.advance_to(driver.now() + in.value, false);
+        return true;
     }
+    return driver.locked([&](Device& d) { return in.kind->act(d, in); });
+}
+
+bool apply(Driver& driver, const Input& in) {
+    const bool done = deliver(driver, in);
     driver.settle();
     return done;
 }

@@ -45,6 +45,11 @@ Result<Input> parse_input_json(std::string_view body);
 // The input as a scenario line would say it.
 std::string describe(const Input& input);
 
+// Applies the input, and no more: a wait moves device time to its end and
+// leaves the threads woken then ready. Returns false when what it would
+// touch is not there.
+bool deliver(Driver& driver, const Input& input);
+
 // Applies the input, then lets the program run until every thread is
 // blocked. Returns false when what it would touch is not there.
 bool apply(Driver& driver, const Input& input);
