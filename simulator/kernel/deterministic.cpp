@@ -27,9 +27,9 @@ struct DeterministicScheduler::FiberThread : SimThread {
     std::unique_ptr<Fiber> fiber;
 };
 
-DeterministicScheduler::DeterministicScheduler(KernelOptions options) : Scheduler(options) {
-    if (options_.seed) {
-        rng_.emplace(*options_.seed);
+DeterministicScheduler::DeterministicScheduler(KernelOptions options) : Kernel(options) {
+    if (options.seed) {
+        rng_.emplace(*options.seed);
     }
 }
 
@@ -115,14 +115,8 @@ void DeterministicScheduler::preemption_point(Lock& lock) {
     }
 }
 
-void DeterministicScheduler::block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
-    auto* self = static_cast<FiberThread*>(&mark_blocked(channel, wake_at));
-    yield_to_driver(lock, *self);
-    self->channel_ = nullptr;
-    self->wake_at_.reset();
-    if (self->killed_) {
-        throw ThreadKilled{};
-    }
+void DeterministicScheduler::wait_until_woken(Lock& lock, SimThread& self) {
+    yield_to_driver(lock, static_cast<FiberThread&>(self));
 }
 
 void DeterministicScheduler::settle(Lock& lock) {

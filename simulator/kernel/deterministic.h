@@ -16,14 +16,13 @@
 
 namespace sim {
 
-class DeterministicScheduler final : public Scheduler {
+class DeterministicScheduler final : public Kernel {
   public:
     explicit DeterministicScheduler(KernelOptions options);
     ~DeterministicScheduler() override;
 
     Millis now() const override { return now_; }
     void preemption_point(Lock& lock) override;
-    void block(Lock& lock, const void* channel, std::optional<Millis> wake_at) override;
     void settle(Lock& lock) override;
     void advance_to(Lock& lock, Millis t, bool run_last) override;
     void shutdown() override;
@@ -31,6 +30,7 @@ class DeterministicScheduler final : public Scheduler {
   private:
     struct FiberThread;
 
+    void wait_until_woken(Lock& lock, SimThread& self) override;
     std::unique_ptr<SimThread> make_thread() override;
     bool start(SimThread& t) override;
     void make_ready(SimThread& t) override;

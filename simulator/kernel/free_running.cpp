@@ -15,7 +15,7 @@ struct FreeRunningScheduler::HostThread : SimThread {
 };
 
 FreeRunningScheduler::FreeRunningScheduler(KernelOptions options)
-    : Scheduler(options), wall_(options.free_running_speed) {}
+    : Kernel(options), wall_(options.free_running_speed) {}
 
 FreeRunningScheduler::~FreeRunningScheduler() {
     shutdown();
@@ -85,24 +85,20 @@ void FreeRunningScheduler::preemption_point(Lock&) {
     }
 }
 
-void FreeRunningScheduler::block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
-    auto* self = static_cast<HostThread*>(&mark_blocked(channel, wake_at));
+void FreeRunningScheduler::wait_until_woken(Lock& lock, SimThread& thread) {
+    auto& self = static_cast<HostThread&>(thread);
     --active_;
     driver_cv_.notify_all();
-    auto woken = [&] { return self->state_ != SimThread::State::Blocked || self->killed_; };
-    if (wake_at) {
-        self->cv.wait_until(lock, wall_.when(*wake_at), woken);
+    auto woken = [&] { return self.state_ != SimThread::State::Blocked || self.killed_; };
+    if (const std::optional<Millis> wake_at = self.wake_at()) {
+        self.cv.wait_until(lock, wall_.when(*wake_at), woken);
     } else {
-        self->cv.wait(lock, woken);
+        self.cv.wait(lock, woken);
     }
-    if (self->state_ == SimThread::State::Blocked) {
-        self->state_ = SimThread::State::Running;
+    // Woken by its deadline: nobody made it ready, so it does so itself.
+    if (self.state_ == SimThread::State::Blocked) {
+        self.state_ = SimThread::State::Running;
         ++active_;
-    }
-    self->channel_ = nullptr;
-    self->wake_at_.reset();
-    if (self->killed_) {
-        throw ThreadKilled{};
     }
 }
 

@@ -19,24 +19,19 @@ SimThread* Kernel::current() {
     return tls_current;
 }
 
-void Scheduler::set_current(SimThread* t) {
+void Kernel::set_current(SimThread* t) {
     tls_current = t;
 }
 
-Kernel::Kernel(Options options) {
+std::unique_ptr<Kernel> Kernel::create(Options options) {
     if (options.scheduling == Scheduling::FreeRunning) {
-        s_ = std::make_unique<FreeRunningScheduler>(options);
-    } else {
-        s_ = std::make_unique<DeterministicScheduler>(options);
+        return std::make_unique<FreeRunningScheduler>(options);
     }
+    return std::make_unique<DeterministicScheduler>(options);
 }
 
-Kernel::~Kernel() {
-    s_->shutdown();
-}
-
-SimThread* Scheduler::spawn(std::string name, std::function<std::uint32_t()> body,
-                            std::function<void(SimThread&)> on_finish) {
+SimThread* Kernel::spawn(std::string name, std::function<std::uint32_t()> body,
+                         std::function<void(SimThread&)> on_finish) {
     std::unique_ptr<SimThread> owned = make_thread();
     SimThread& t = *owned;
     t.id_ = next_thread_id_;
@@ -52,7 +47,7 @@ SimThread* Scheduler::spawn(std::string name, std::function<std::uint32_t()> bod
     return &t;
 }
 
-std::optional<std::uint32_t> Scheduler::run_body(SimThread& t) {
+std::optional<std::uint32_t> Kernel::run_body(SimThread& t) {
     {
         Lock lock(mu_);
         if (t.killed_) {
@@ -69,7 +64,7 @@ std::optional<std::uint32_t> Scheduler::run_body(SimThread& t) {
     }
 }
 
-void Scheduler::finish(SimThread& t, std::optional<std::uint32_t> code) {
+void Kernel::finish(SimThread& t, std::optional<std::uint32_t> code) {
     t.exit_code_ = code;
     t.state_ = SimThread::State::Finished;
     if (t.on_finish_) {
@@ -77,11 +72,11 @@ void Scheduler::finish(SimThread& t, std::optional<std::uint32_t> code) {
     }
 }
 
-void Scheduler::drop_finished() {
+void Kernel::drop_finished() {
     std::erase_if(threads_, [](const auto& t) { return t->finished(); });
 }
 
-void Scheduler::kill_all_except(const SimThread* survivor) {
+void Kernel::kill_all_except(const SimThread* survivor) {
     for (auto& t : threads_) {
         if (t.get() == survivor || t->finished() || t->killed_) {
             continue;
@@ -93,7 +88,7 @@ void Scheduler::kill_all_except(const SimThread* survivor) {
     }
 }
 
-std::vector<const SimThread*> Scheduler::threads() const {
+std::vector<const SimThread*> Kernel::threads() const {
     std::vector<const SimThread*> out;
     for (const auto& t : threads_) {
         if (!t->finished()) {
@@ -103,7 +98,7 @@ std::vector<const SimThread*> Scheduler::threads() const {
     return out;
 }
 
-SimThread& Scheduler::mark_blocked(const void* channel, std::optional<Millis> wake_at) {
+SimThread& Kernel::mark_blocked(const void* channel, std::optional<Millis> wake_at) {
     SimThread* self = Kernel::current();
     if (self == nullptr) {
         fatal("a blocking call was made outside a program thread");
@@ -117,7 +112,21 @@ SimThread& Scheduler::mark_blocked(const void* channel, std::optional<Millis> wa
     return *self;
 }
 
-void Scheduler::notify(const void* channel) {
+void Kernel::block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
+    const Millis from = now();
+    SimThread& self = mark_blocked(channel, wake_at);
+    wait_until_woken(lock, self);
+    self.channel_ = nullptr;
+    self.wake_at_.reset();
+    if (self.killed_) {
+        throw ThreadKilled{};
+    }
+    if (wait_observer_) {
+        wait_observer_(channel, from, now());
+    }
+}
+
+void Kernel::notify(const void* channel) {
     for (auto& t : threads_) {
         if (t->state_ == SimThread::State::Blocked && t->channel_ == channel) {
             make_ready(*t);
@@ -125,11 +134,11 @@ void Scheduler::notify(const void* channel) {
     }
 }
 
-void Scheduler::add_timer(Millis at, std::function<void()> fire) {
+void Kernel::add_timer(Millis at, std::function<void()> fire) {
     timers_.emplace(at, std::move(fire));
 }
 
-std::optional<Millis> Scheduler::next_deadline() const {
+std::optional<Millis> Kernel::next_deadline() const {
     std::optional<Millis> next;
     if (!timers_.empty()) {
         next = timers_.begin()->first;
@@ -142,7 +151,7 @@ std::optional<Millis> Scheduler::next_deadline() const {
     return next;
 }
 
-void Scheduler::fire_due(Millis now) {
+void Kernel::fire_due(Millis now) {
     // Device timers first, then the sleepers due at this instant, in the
     // order the threads were created. Timers belong to the device, not to
     // whichever thread happens to step time.
