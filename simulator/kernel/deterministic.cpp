@@ -58,7 +58,7 @@ void DeterministicScheduler::thread_body(DeterministicScheduler* self, FiberThre
 }
 
 void DeterministicScheduler::make_ready(SimThread& t) {
-    t.state_ = SimThread::State::Ready;
+    set_state(t, SimThread::State::Ready);
     ready_.push_back(&t);
 }
 
@@ -78,7 +78,7 @@ SimThread* DeterministicScheduler::take_next_ready() {
 
 void DeterministicScheduler::run(Lock& lock, FiberThread& t) {
     running_ = &t;
-    t.state_ = SimThread::State::Running;
+    set_state(t, SimThread::State::Running);
     set_current(&t);
     lock.unlock();
     t.fiber->resume();
@@ -102,16 +102,11 @@ void DeterministicScheduler::preemption_point(Lock& lock) {
     if (self == nullptr) {
         return;
     }
-    if (self->killed_) {
-        throw ThreadKilled{};
-    }
+    unwind_if_killed(*self);
     if (!ready_.empty() && yields_at_random()) {
-        self->state_ = SimThread::State::Ready;
-        ready_.push_back(self);
+        make_ready(*self);
         yield_to_driver(lock, *self);
-        if (self->killed_) {
-            throw ThreadKilled{};
-        }
+        unwind_if_killed(*self);
     }
 }
 

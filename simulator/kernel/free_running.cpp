@@ -73,15 +73,15 @@ void FreeRunningScheduler::reap() {
 }
 
 void FreeRunningScheduler::make_ready(SimThread& t) {
-    t.state_ = SimThread::State::Running;
+    set_state(t, SimThread::State::Running);
     ++active_;
     static_cast<HostThread&>(t).cv.notify_one();
 }
 
 void FreeRunningScheduler::preemption_point(Lock&) {
     const SimThread* self = Kernel::current();
-    if (self != nullptr && self->killed_) {
-        throw ThreadKilled{};
+    if (self != nullptr) {
+        unwind_if_killed(*self);
     }
 }
 
@@ -89,15 +89,15 @@ void FreeRunningScheduler::wait_until_woken(Lock& lock, SimThread& thread) {
     auto& self = static_cast<HostThread&>(thread);
     --active_;
     driver_cv_.notify_all();
-    auto woken = [&] { return self.state_ != SimThread::State::Blocked || self.killed_; };
+    auto woken = [&] { return self.state() != SimThread::State::Blocked || killed(self); };
     if (const std::optional<Millis> wake_at = self.wake_at()) {
         self.cv.wait_until(lock, wall_.when(*wake_at), woken);
     } else {
         self.cv.wait(lock, woken);
     }
     // Woken by its deadline: nobody made it ready, so it does so itself.
-    if (self.state_ == SimThread::State::Blocked) {
-        self.state_ = SimThread::State::Running;
+    if (self.state() == SimThread::State::Blocked) {
+        set_state(self, SimThread::State::Running);
         ++active_;
     }
 }

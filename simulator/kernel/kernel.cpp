@@ -23,6 +23,19 @@ void Kernel::set_current(SimThread* t) {
     tls_current = t;
 }
 
+void Kernel::set_state(SimThread& t, SimThread::State state) {
+    if (t.finished()) {
+        fatal("thread " + std::to_string(t.id_) + " changed state after it ended");
+    }
+    t.state_ = state;
+}
+
+void Kernel::unwind_if_killed(const SimThread& t) {
+    if (t.killed_) {
+        throw ThreadKilled{};
+    }
+}
+
 std::unique_ptr<Kernel> Kernel::create(Options options) {
     if (options.scheduling == Scheduling::FreeRunning) {
         return std::make_unique<FreeRunningScheduler>(options);
@@ -66,7 +79,7 @@ std::optional<std::uint32_t> Kernel::run_body(SimThread& t) {
 
 void Kernel::finish(SimThread& t, std::optional<std::uint32_t> code) {
     t.exit_code_ = code;
-    t.state_ = SimThread::State::Finished;
+    set_state(t, SimThread::State::Finished);
     if (t.on_finish_) {
         t.on_finish_(t);
     }
@@ -82,7 +95,7 @@ void Kernel::kill_all_except(const SimThread* survivor) {
             continue;
         }
         t->killed_ = true;
-        if (t->state_ == SimThread::State::Blocked) {
+        if (t->state() == SimThread::State::Blocked) {
             make_ready(*t);
         }
     }
@@ -103,12 +116,10 @@ SimThread& Kernel::mark_blocked(const void* channel, std::optional<Millis> wake_
     if (self == nullptr) {
         fatal("a blocking call was made outside a program thread");
     }
-    if (self->killed_) {
-        throw ThreadKilled{};
-    }
+    unwind_if_killed(*self);
     self->channel_ = channel;
     self->wake_at_ = wake_at;
-    self->state_ = SimThread::State::Blocked;
+    set_state(*self, SimThread::State::Blocked);
     return *self;
 }
 
@@ -118,9 +129,7 @@ void Kernel::block(Lock& lock, const void* channel, std::optional<Millis> wake_a
     wait_until_woken(lock, self);
     self.channel_ = nullptr;
     self.wake_at_.reset();
-    if (self.killed_) {
-        throw ThreadKilled{};
-    }
+    unwind_if_killed(self);
     if (wait_observer_) {
         wait_observer_(channel, from, now());
     }
@@ -128,7 +137,7 @@ void Kernel::block(Lock& lock, const void* channel, std::optional<Millis> wake_a
 
 void Kernel::notify(const void* channel) {
     for (auto& t : threads_) {
-        if (t->state_ == SimThread::State::Blocked && t->channel_ == channel) {
+        if (t->state() == SimThread::State::Blocked && t->channel_ == channel) {
             make_ready(*t);
         }
     }
@@ -144,7 +153,7 @@ std::optional<Millis> Kernel::next_deadline() const {
         next = timers_.begin()->first;
     }
     for (const auto& t : threads_) {
-        if (t->state_ == SimThread::State::Blocked && t->wake_at_) {
+        if (t->state() == SimThread::State::Blocked && t->wake_at_) {
             next = next ? std::min(*next, *t->wake_at_) : *t->wake_at_;
         }
     }
@@ -164,7 +173,7 @@ void Kernel::fire_due(Millis now) {
     }
     tls_current = stepping;
     for (auto& thread : threads_) {
-        if (thread->state_ == SimThread::State::Blocked && thread->wake_at_ &&
+        if (thread->state() == SimThread::State::Blocked && thread->wake_at_ &&
             *thread->wake_at_ <= now) {
             make_ready(*thread);
         }

@@ -23,8 +23,10 @@
 // A scheduler supplies its own thread record (derived from SimThread), how
 // a thread starts, is made ready, waits and hands over, and how time moves.
 // Waiting is Kernel::block: it marks the thread blocked, lets the scheduler
-// wait, and tells the wait observer when the wait returns. All state here,
-// and the whole device's, is guarded by one mutex.
+// wait, and tells the wait observer when the wait returns. Every change of a
+// thread's state (ready, running, blocked, finished) goes through
+// Kernel::set_state, the schedulers' as well. All state here, and the whole
+// device's, is guarded by one mutex.
 #ifndef CORVANE_SIMULATOR_KERNEL_KERNEL_H
 #define CORVANE_SIMULATOR_KERNEL_KERNEL_H
 
@@ -73,9 +75,8 @@ class SimThread {
     std::uint32_t call_site = 0;
 
   private:
+    // The kernel alone changes a thread (its state through set_state).
     friend class Kernel;
-    friend class DeterministicScheduler;
-    friend class FreeRunningScheduler;
     std::uint32_t id_ = 0;
     std::string name_;
     State state_ = State::Ready;
@@ -190,6 +191,12 @@ class Kernel {
     void fire_due(Millis now);
 
     static void set_current(SimThread* t);
+    // The one place a thread's state changes. A thread that has finished
+    // stays so: changing it is fatal.
+    static void set_state(SimThread& t, SimThread::State state);
+    static bool killed(const SimThread& t) { return t.killed_; }
+    // Throws ThreadKilled when `t` is to unwind.
+    static void unwind_if_killed(const SimThread& t);
 
     mutable std::mutex mu_;
     std::vector<std::unique_ptr<SimThread>> threads_;
