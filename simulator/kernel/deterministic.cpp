@@ -97,16 +97,10 @@ void DeterministicScheduler::yield_to_driver(Lock& lock, FiberThread& self) {
     lock.lock();
 }
 
-void DeterministicScheduler::preemption_point(Lock& lock) {
-    auto* self = static_cast<FiberThread*>(Kernel::current());
-    if (self == nullptr) {
-        return;
-    }
-    unwind_if_killed(*self);
+void DeterministicScheduler::give_way(Lock& lock, SimThread& self) {
     if (!ready_.empty() && yields_at_random()) {
-        make_ready(*self);
-        yield_to_driver(lock, *self);
-        unwind_if_killed(*self);
+        make_ready(self);
+        yield_to_driver(lock, static_cast<FiberThread&>(self));
     }
 }
 

@@ -78,13 +78,6 @@ void FreeRunningScheduler::make_ready(SimThread& t) {
     static_cast<HostThread&>(t).cv.notify_one();
 }
 
-void FreeRunningScheduler::preemption_point(Lock&) {
-    const SimThread* self = Kernel::current();
-    if (self != nullptr) {
-        unwind_if_killed(*self);
-    }
-}
-
 void FreeRunningScheduler::wait_until_woken(Lock& lock, SimThread& thread) {
     auto& self = static_cast<HostThread&>(thread);
     --active_;

@@ -21,7 +21,6 @@ class FreeRunningScheduler final : public Kernel {
     ~FreeRunningScheduler() override;
 
     Millis now() const override;
-    void preemption_point(Lock& lock) override;
     void settle(Lock& lock) override;
     void advance_to(Lock& lock, Millis t, bool run_last) override;
     void shutdown() override;
@@ -29,6 +28,8 @@ class FreeRunningScheduler final : public Kernel {
   private:
     struct HostThread;
 
+    // The host interleaves the threads: none gives way of its own accord.
+    void give_way(Lock&, SimThread&) override {}
     void wait_until_woken(Lock& lock, SimThread& self) override;
     std::unique_ptr<SimThread> make_thread() override;
     bool start(SimThread& t) override;

@@ -123,6 +123,16 @@ SimThread& Kernel::mark_blocked(const void* channel, std::optional<Millis> wake_
     return *self;
 }
 
+void Kernel::preemption_point(Lock& lock) {
+    SimThread* self = current();
+    if (self == nullptr) {
+        return;
+    }
+    unwind_if_killed(*self);
+    give_way(lock, *self);
+    unwind_if_killed(*self);
+}
+
 void Kernel::block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
     const Millis from = now();
     SimThread& self = mark_blocked(channel, wake_at);

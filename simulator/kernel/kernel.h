@@ -22,11 +22,13 @@
 //
 // A scheduler supplies its own thread record (derived from SimThread), how
 // a thread starts, is made ready, waits and hands over, and how time moves.
-// Waiting is Kernel::block: it marks the thread blocked, lets the scheduler
-// wait, and tells the wait observer when the wait returns. Every change of a
-// thread's state (ready, running, blocked, finished) goes through
-// Kernel::set_state, the schedulers' as well. All state here, and the whole
-// device's, is guarded by one mutex.
+// The platform calls' two hand-over points are Kernel's: preemption_point
+// unwinds a killed thread around the scheduler's give_way, and block marks
+// the thread blocked, lets the scheduler wait (wait_until_woken) and tells
+// the wait observer when the wait returns. Every change of a thread's state
+// (ready, running, blocked, finished) goes through Kernel::set_state, the
+// schedulers' as well. All state here, and the whole device's, is guarded
+// by one mutex.
 #ifndef CORVANE_SIMULATOR_KERNEL_KERNEL_H
 #define CORVANE_SIMULATOR_KERNEL_KERNEL_H
 
@@ -141,8 +143,8 @@ class Kernel {
 
     // --- Inside a platform call (lock held, on a program thread) ---------
     // Where another thread may take over; throws ThreadKilled for a killed
-    // thread.
-    virtual void preemption_point(Lock& lock) = 0;
+    // thread. Nothing happens here on the driver.
+    void preemption_point(Lock& lock);
     // Blocks until notify(channel) or until virtual time `wake_at`, then
     // tells the wait observer; throws ThreadKilled instead for a thread
     // killed meanwhile. Fatal on the driver.
@@ -169,6 +171,9 @@ class Kernel {
   protected:
     explicit Kernel(Options options) : options_(options) {}
 
+    // The scheduler's own part of preemption_point(), on a program thread
+    // not killed: lets other threads run first if the scheduler so chooses.
+    virtual void give_way(Lock& lock, SimThread& self) = 0;
     // The scheduler's own part of block(): `self`, already marked blocked,
     // waits until it is made ready, or its deadline passes, or it is
     // killed. The caller clears what it waited on.
