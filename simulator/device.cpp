@@ -25,7 +25,8 @@ const char* to_string(ProgramState state) {
 }
 
 Device::Device(DeviceOptions options)
-    : kernel_(options.kernel),
+    : owned_kernel_(Kernel::create(options.kernel)),
+      kernel_(*owned_kernel_),
       module_(std::move(options.resources), options.program.instance, options.program.image_base),
       program_(std::move(options.program)) {
     if (g_current != nullptr) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -109,7 +110,9 @@ class Device {
   private:
     void on_ui_thread_end(SimThread& thread);
 
-    Kernel kernel_;
+    // The kernel, of the scheduler the options name; kernel_ is the same.
+    std::unique_ptr<Kernel> owned_kernel_;
+    Kernel& kernel_;
     Trace trace_;
     Module module_;
     ProgramImage program_;

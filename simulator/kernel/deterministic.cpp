@@ -27,9 +27,9 @@ struct DeterministicScheduler::FiberThread : SimThread {
     std::unique_ptr<Fiber> fiber;
 };
 
-DeterministicScheduler::DeterministicScheduler(KernelOptions options) : Scheduler(options) {
-    if (options_.seed) {
-        rng_.emplace(*options_.seed);
+DeterministicScheduler::DeterministicScheduler(KernelOptions options) : Kernel(options) {
+    if (options.seed) {
+        rng_.emplace(*options.seed);
     }
 }
 
@@ -58,7 +58,7 @@ void DeterministicScheduler::thread_body(DeterministicScheduler* self, FiberThre
 }
 
 void DeterministicScheduler::make_ready(SimThread& t) {
-    t.state_ = SimThread::State::Ready;
+    set_state(t, SimThread::State::Ready);
     ready_.push_back(&t);
 }
 
@@ -78,7 +78,7 @@ SimThread* DeterministicScheduler::take_next_ready() {
 
 void DeterministicScheduler::run(Lock& lock, FiberThread& t) {
     running_ = &t;
-    t.state_ = SimThread::State::Running;
+    set_state(t, SimThread::State::Running);
     set_current(&t);
     lock.unlock();
     t.fiber->resume();
@@ -97,32 +97,15 @@ void DeterministicScheduler::yield_to_driver(Lock& lock, FiberThread& self) {
     lock.lock();
 }
 
-void DeterministicScheduler::preemption_point(Lock& lock) {
-    auto* self = static_cast<FiberThread*>(Kernel::current());
-    if (self == nullptr) {
-        return;
-    }
-    if (self->killed_) {
-        throw ThreadKilled{};
-    }
+void DeterministicScheduler::give_way(Lock& lock, SimThread& self) {
     if (!ready_.empty() && yields_at_random()) {
-        self->state_ = SimThread::State::Ready;
-        ready_.push_back(self);
-        yield_to_driver(lock, *self);
-        if (self->killed_) {
-            throw ThreadKilled{};
-        }
+        make_ready(self);
+        yield_to_driver(lock, static_cast<FiberThread&>(self));
     }
 }
 
-void DeterministicScheduler::block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
-    auto* self = static_cast<FiberThread*>(&mark_blocked(channel, wake_at));
-    yield_to_driver(lock, *self);
-    self->channel_ = nullptr;
-    self->wake_at_.reset();
-    if (self->killed_) {
-        throw ThreadKilled{};
-    }
+void DeterministicScheduler::wait_until_woken(Lock& lock, SimThread& self) {
+    yield_to_driver(lock, static_cast<FiberThread&>(self));
 }
 
 void DeterministicScheduler::settle(Lock& lock) {

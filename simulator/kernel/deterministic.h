@@ -16,14 +16,12 @@
 
 namespace sim {
 
-class DeterministicScheduler final : public Scheduler {
+class DeterministicScheduler final : public Kernel {
   public:
     explicit DeterministicScheduler(KernelOptions options);
     ~DeterministicScheduler() override;
 
     Millis now() const override { return now_; }
-    void preemption_point(Lock& lock) override;
-    void block(Lock& lock, const void* channel, std::optional<Millis> wake_at) override;
     void settle(Lock& lock) override;
     void advance_to(Lock& lock, Millis t, bool run_last) override;
     void shutdown() override;
@@ -31,6 +29,8 @@ class DeterministicScheduler final : public Scheduler {
   private:
     struct FiberThread;
 
+    void give_way(Lock& lock, SimThread& self) override;
+    void wait_until_woken(Lock& lock, SimThread& self) override;
     std::unique_ptr<SimThread> make_thread() override;
     bool start(SimThread& t) override;
     void make_ready(SimThread& t) override;
@@ -40,6 +40,8 @@ class DeterministicScheduler final : public Scheduler {
     // On the driver: runs `t` until it blocks, yields or ends.
     void run(Lock& lock, FiberThread& t);
     static void thread_body(DeterministicScheduler* self, FiberThread* t);
+    // The next thread to run, taken off the ready queue: the first, or with
+    // a seed one drawn at random when more than one is ready.
     SimThread* take_next_ready();
     // While the driver advances time and nothing is ready, moves time to
     // the next deadline within its target.

@@ -15,7 +15,7 @@ struct FreeRunningScheduler::HostThread : SimThread {
 };
 
 FreeRunningScheduler::FreeRunningScheduler(KernelOptions options)
-    : Scheduler(options), wall_(options.free_running_speed) {}
+    : Kernel(options), wall_(options.free_running_speed) {}
 
 FreeRunningScheduler::~FreeRunningScheduler() {
     shutdown();
@@ -73,36 +73,25 @@ void FreeRunningScheduler::reap() {
 }
 
 void FreeRunningScheduler::make_ready(SimThread& t) {
-    t.state_ = SimThread::State::Running;
+    set_state(t, SimThread::State::Running);
     ++active_;
     static_cast<HostThread&>(t).cv.notify_one();
 }
 
-void FreeRunningScheduler::preemption_point(Lock&) {
-    const SimThread* self = Kernel::current();
-    if (self != nullptr && self->killed_) {
-        throw ThreadKilled{};
-    }
-}
-
-void FreeRunningScheduler::block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
-    auto* self = static_cast<HostThread*>(&mark_blocked(channel, wake_at));
+void FreeRunningScheduler::wait_until_woken(Lock& lock, SimThread& thread) {
+    auto& self = static_cast<HostThread&>(thread);
     --active_;
     driver_cv_.notify_all();
-    auto woken = [&] { return self->state_ != SimThread::State::Blocked || self->killed_; };
-    if (wake_at) {
-        self->cv.wait_until(lock, wall_.when(*wake_at), woken);
+    auto woken = [&] { return self.state() != SimThread::State::Blocked || killed(self); };
+    if (const std::optional<Millis> wake_at = self.wake_at()) {
+        self.cv.wait_until(lock, wall_.when(*wake_at), woken);
     } else {
-        self->cv.wait(lock, woken);
+        self.cv.wait(lock, woken);
     }
-    if (self->state_ == SimThread::State::Blocked) {
-        self->state_ = SimThread::State::Running;
+    // Woken by its deadline: nobody made it ready, so it does so itself.
+    if (self.state() == SimThread::State::Blocked) {
+        set_state(self, SimThread::State::Running);
         ++active_;
-    }
-    self->channel_ = nullptr;
-    self->wake_at_.reset();
-    if (self->killed_) {
-        throw ThreadKilled{};
     }
 }
 

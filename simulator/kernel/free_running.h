@@ -15,14 +15,12 @@
 
 namespace sim {
 
-class FreeRunningScheduler final : public Scheduler {
+class FreeRunningScheduler final : public Kernel {
   public:
     explicit FreeRunningScheduler(KernelOptions options);
     ~FreeRunningScheduler() override;
 
     Millis now() const override;
-    void preemption_point(Lock& lock) override;
-    void block(Lock& lock, const void* channel, std::optional<Millis> wake_at) override;
     void settle(Lock& lock) override;
     void advance_to(Lock& lock, Millis t, bool run_last) override;
     void shutdown() override;
@@ -30,6 +28,9 @@ class FreeRunningScheduler final : public Scheduler {
   private:
     struct HostThread;
 
+    // The host interleaves the threads: none gives way of its own accord.
+    void give_way(Lock&, SimThread&) override {}
+    void wait_until_woken(Lock& lock, SimThread& self) override;
     std::unique_ptr<SimThread> make_thread() override;
     bool start(SimThread& t) override;
     void make_ready(SimThread& t) override;

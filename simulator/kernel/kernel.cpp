@@ -19,24 +19,32 @@ SimThread* Kernel::current() {
     return tls_current;
 }
 
-void Scheduler::set_current(SimThread* t) {
+void Kernel::set_current(SimThread* t) {
     tls_current = t;
 }
 
-Kernel::Kernel(Options options) {
-    if (options.scheduling == Scheduling::FreeRunning) {
-        s_ = std::make_unique<FreeRunningScheduler>(options);
-    } else {
-        s_ = std::make_unique<DeterministicScheduler>(options);
+void Kernel::set_state(SimThread& t, SimThread::State state) {
+    if (t.finished()) {
+        fatal("thread " + std::to_string(t.id_) + " changed state after it ended");
+    }
+    t.state_ = state;
+}
+
+void Kernel::unwind_if_killed(const SimThread& t) {
+    if (t.killed_) {
+        throw ThreadKilled{};
     }
 }
 
-Kernel::~Kernel() {
-    s_->shutdown();
+std::unique_ptr<Kernel> Kernel::create(Options options) {
+    if (options.scheduling == Scheduling::FreeRunning) {
+        return std::make_unique<FreeRunningScheduler>(options);
+    }
+    return std::make_unique<DeterministicScheduler>(options);
 }
 
-SimThread* Scheduler::spawn(std::string name, std::function<std::uint32_t()> body,
-                            std::function<void(SimThread&)> on_finish) {
+SimThread* Kernel::spawn(std::string name, std::function<std::uint32_t()> body,
+                         std::function<void(SimThread&)> on_finish) {
     std::unique_ptr<SimThread> owned = make_thread();
     SimThread& t = *owned;
     t.id_ = next_thread_id_;
@@ -52,7 +60,7 @@ SimThread* Scheduler::spawn(std::string name, std::function<std::uint32_t()> bod
     return &t;
 }
 
-std::optional<std::uint32_t> Scheduler::run_body(SimThread& t) {
+std::optional<std::uint32_t> Kernel::run_body(SimThread& t) {
     {
         Lock lock(mu_);
         if (t.killed_) {
@@ -69,31 +77,31 @@ std::optional<std::uint32_t> Scheduler::run_body(SimThread& t) {
     }
 }
 
-void Scheduler::finish(SimThread& t, std::optional<std::uint32_t> code) {
+void Kernel::finish(SimThread& t, std::optional<std::uint32_t> code) {
     t.exit_code_ = code;
-    t.state_ = SimThread::State::Finished;
+    set_state(t, SimThread::State::Finished);
     if (t.on_finish_) {
         t.on_finish_(t);
     }
 }
 
-void Scheduler::drop_finished() {
+void Kernel::drop_finished() {
     std::erase_if(threads_, [](const auto& t) { return t->finished(); });
 }
 
-void Scheduler::kill_all_except(const SimThread* survivor) {
+void Kernel::kill_all_except(const SimThread* survivor) {
     for (auto& t : threads_) {
         if (t.get() == survivor || t->finished() || t->killed_) {
             continue;
         }
         t->killed_ = true;
-        if (t->state_ == SimThread::State::Blocked) {
+        if (t->state() == SimThread::State::Blocked) {
             make_ready(*t);
         }
     }
 }
 
-std::vector<const SimThread*> Scheduler::threads() const {
+std::vector<const SimThread*> Kernel::threads() const {
     std::vector<const SimThread*> out;
     for (const auto& t : threads_) {
         if (!t->finished()) {
@@ -103,46 +111,66 @@ std::vector<const SimThread*> Scheduler::threads() const {
     return out;
 }
 
-SimThread& Scheduler::mark_blocked(const void* channel, std::optional<Millis> wake_at) {
+SimThread& Kernel::mark_blocked(const void* channel, std::optional<Millis> wake_at) {
     SimThread* self = Kernel::current();
     if (self == nullptr) {
         fatal("a blocking call was made outside a program thread");
     }
-    if (self->killed_) {
-        throw ThreadKilled{};
-    }
+    unwind_if_killed(*self);
     self->channel_ = channel;
     self->wake_at_ = wake_at;
-    self->state_ = SimThread::State::Blocked;
+    set_state(*self, SimThread::State::Blocked);
     return *self;
 }
 
-void Scheduler::notify(const void* channel) {
+void Kernel::preemption_point(Lock& lock) {
+    SimThread* self = current();
+    if (self == nullptr) {
+        return;
+    }
+    unwind_if_killed(*self);
+    give_way(lock, *self);
+    unwind_if_killed(*self);
+}
+
+void Kernel::block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
+    const Millis from = now();
+    SimThread& self = mark_blocked(channel, wake_at);
+    wait_until_woken(lock, self);
+    self.channel_ = nullptr;
+    self.wake_at_.reset();
+    unwind_if_killed(self);
+    if (wait_observer_) {
+        wait_observer_(channel, from, now());
+    }
+}
+
+void Kernel::notify(const void* channel) {
     for (auto& t : threads_) {
-        if (t->state_ == SimThread::State::Blocked && t->channel_ == channel) {
+        if (t->state() == SimThread::State::Blocked && t->channel_ == channel) {
             make_ready(*t);
         }
     }
 }
 
-void Scheduler::add_timer(Millis at, std::function<void()> fire) {
+void Kernel::add_timer(Millis at, std::function<void()> fire) {
     timers_.emplace(at, std::move(fire));
 }
 
-std::optional<Millis> Scheduler::next_deadline() const {
+std::optional<Millis> Kernel::next_deadline() const {
     std::optional<Millis> next;
     if (!timers_.empty()) {
         next = timers_.begin()->first;
     }
     for (const auto& t : threads_) {
-        if (t->state_ == SimThread::State::Blocked && t->wake_at_) {
+        if (t->state() == SimThread::State::Blocked && t->wake_at_) {
             next = next ? std::min(*next, *t->wake_at_) : *t->wake_at_;
         }
     }
     return next;
 }
 
-void Scheduler::fire_due(Millis now) {
+void Kernel::fire_due(Millis now) {
     // Device timers first, then the sleepers due at this instant, in the
     // order the threads were created. Timers belong to the device, not to
     // whichever thread happens to step time.
@@ -155,7 +183,7 @@ void Scheduler::fire_due(Millis now) {
     }
     tls_current = stepping;
     for (auto& thread : threads_) {
-        if (thread->state_ == SimThread::State::Blocked && thread->wake_at_ &&
+        if (thread->state() == SimThread::State::Blocked && thread->wake_at_ &&
             *thread->wake_at_ <= now) {
             make_ready(*thread);
         }

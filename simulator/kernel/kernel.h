@@ -1,6 +1,9 @@
 // Threads, virtual time and the scheduler of the simulated device.
 //
-// Two schedulers stand behind one interface (Scheduler):
+// Kernel is what the device owns and the platform functions call. It keeps
+// what every scheduler shares (the threads, the device timers, the lock,
+// the wait observer) and is the base of the two schedulers, one of which
+// Kernel::create picks from the options:
 //
 // - The deterministic one (deterministic.h) runs one program thread at a
 //   time, each a fiber on the host thread that drives the device, and every
@@ -17,9 +20,15 @@
 //   truly in parallel, with virtual time following the wall clock (scaled),
 //   for stress tests under ThreadSanitizer.
 //
-// Kernel is what the device holds: it picks the scheduler from its options
-// and passes every call on. All state here, and the whole device's, is
-// guarded by one mutex.
+// A scheduler supplies its own thread record (derived from SimThread), how
+// a thread starts, is made ready, waits and hands over, and how time moves.
+// The platform calls' two hand-over points are Kernel's: preemption_point
+// unwinds a killed thread around the scheduler's give_way, and block marks
+// the thread blocked, lets the scheduler wait (wait_until_woken) and tells
+// the wait observer when the wait returns. Every change of a thread's state
+// (ready, running, blocked, finished) goes through Kernel::set_state, the
+// schedulers' as well. All state here, and the whole device's, is guarded
+// by one mutex.
 #ifndef CORVANE_SIMULATOR_KERNEL_KERNEL_H
 #define CORVANE_SIMULATOR_KERNEL_KERNEL_H
 
@@ -68,9 +77,8 @@ class SimThread {
     std::uint32_t call_site = 0;
 
   private:
-    friend class Scheduler;
-    friend class DeterministicScheduler;
-    friend class FreeRunningScheduler;
+    // The kernel alone changes a thread (its state through set_state).
+    friend class Kernel;
     std::uint32_t id_ = 0;
     std::string name_;
     State state_ = State::Ready;
@@ -88,13 +96,21 @@ struct KernelOptions {
     double free_running_speed = 1000.0;  // virtual ms per wall ms (free-running)
 };
 
-// What both schedulers share: the threads, the device timers, the lock.
-class Scheduler {
+class Kernel {
   public:
-    explicit Scheduler(KernelOptions options) : options_(options) {}
-    virtual ~Scheduler() = default;
-    Scheduler(const Scheduler&) = delete;
-    Scheduler& operator=(const Scheduler&) = delete;
+    using Options = KernelOptions;
+    // Told of every wait that returns, on the thread that waited, with the
+    // lock held: what it waited on (nullptr: time alone) and for how long.
+    using WaitObserver = std::function<void(const void* channel, Millis from, Millis to)>;
+
+    // A kernel run by the scheduler the options name.
+    static std::unique_ptr<Kernel> create(Options options);
+    virtual ~Kernel() = default;
+    Kernel(const Kernel&) = delete;
+    Kernel& operator=(const Kernel&) = delete;
+
+    // The program thread making the current call, or nullptr for the driver.
+    static SimThread* current();
 
     std::mutex& mutex() { return mu_; }
     Scheduling scheduling() const { return options_.scheduling; }
@@ -127,10 +143,13 @@ class Scheduler {
 
     // --- Inside a platform call (lock held, on a program thread) ---------
     // Where another thread may take over; throws ThreadKilled for a killed
-    // thread.
-    virtual void preemption_point(Lock& lock) = 0;
-    // Blocks until notify(channel) or until virtual time `wake_at`.
-    virtual void block(Lock& lock, const void* channel, std::optional<Millis> wake_at) = 0;
+    // thread. Nothing happens here on the driver.
+    void preemption_point(Lock& lock);
+    // Blocks until notify(channel) or until virtual time `wake_at`, then
+    // tells the wait observer; throws ThreadKilled instead for a thread
+    // killed meanwhile. Fatal on the driver.
+    void block(Lock& lock, const void* channel, std::optional<Millis> wake_at);
+    void set_wait_observer(WaitObserver observer) { wait_observer_ = std::move(observer); }
     // Makes every thread blocked on `channel` ready.
     void notify(const void* channel);
 
@@ -144,14 +163,21 @@ class Scheduler {
     // Moves virtual time to `t`, firing every deadline on the way in order
     // and letting the woken threads run. With run_last false, the threads
     // woken exactly at `t` are left ready for the caller to run later.
-    virtual void advance_to(Lock& lock, Millis t, bool run_last) = 0;
-    // Ends every thread and frees what they hold (lock not held).
+    virtual void advance_to(Lock& lock, Millis t, bool run_last = true) = 0;
+    // Ends every thread and frees what they hold (lock not held). Each
+    // scheduler's destructor calls it.
     virtual void shutdown() = 0;
 
   protected:
-    // The calling program thread, marked blocked on `channel` until
-    // `wake_at`; a killed thread unwinds instead. Fatal on the driver.
-    SimThread& mark_blocked(const void* channel, std::optional<Millis> wake_at);
+    explicit Kernel(Options options) : options_(options) {}
+
+    // The scheduler's own part of preemption_point(), on a program thread
+    // not killed: lets other threads run first if the scheduler so chooses.
+    virtual void give_way(Lock& lock, SimThread& self) = 0;
+    // The scheduler's own part of block(): `self`, already marked blocked,
+    // waits until it is made ready, or its deadline passes, or it is
+    // killed. The caller clears what it waited on.
+    virtual void wait_until_woken(Lock& lock, SimThread& self) = 0;
     // A new record of the scheduler's own kind.
     virtual std::unique_ptr<SimThread> make_thread() = 0;
     // Starts a new thread; false when the host cannot.
@@ -170,66 +196,26 @@ class Scheduler {
     void fire_due(Millis now);
 
     static void set_current(SimThread* t);
+    // The one place a thread's state changes. A thread that has finished
+    // stays so: changing it is fatal.
+    static void set_state(SimThread& t, SimThread::State state);
+    static bool killed(const SimThread& t) { return t.killed_; }
+    // Throws ThreadKilled when `t` is to unwind.
+    static void unwind_if_killed(const SimThread& t);
 
-    KernelOptions options_;
     mutable std::mutex mu_;
     std::vector<std::unique_ptr<SimThread>> threads_;
+    bool shut_down_ = false;
+
+  private:
+    // The calling program thread, marked blocked on `channel` until
+    // `wake_at`; a killed thread unwinds instead. Fatal on the driver.
+    SimThread& mark_blocked(const void* channel, std::optional<Millis> wake_at);
+
+    Options options_;
     std::multimap<Millis, std::function<void()>> timers_;
     std::uint32_t next_thread_id_ = 1;
     int failing_creations_ = 0;
-    bool shut_down_ = false;
-
-    friend class Kernel;
-};
-
-class Kernel {
-  public:
-    using Options = KernelOptions;
-
-    explicit Kernel(Options options);
-    ~Kernel();
-    Kernel(const Kernel&) = delete;
-    Kernel& operator=(const Kernel&) = delete;
-
-    // The program thread making the current call, or nullptr for the driver.
-    static SimThread* current();
-
-    std::mutex& mutex() { return s_->mutex(); }
-    Scheduling scheduling() const { return s_->scheduling(); }
-    Millis now() const { return s_->now(); }
-    SimThread* spawn(std::string name, std::function<std::uint32_t()> body,
-                     std::function<void(SimThread&)> on_finish = {}) {
-        return s_->spawn(std::move(name), std::move(body), std::move(on_finish));
-    }
-    void fail_next_thread_creations(int n) { s_->fail_next_thread_creations(n); }
-    int failing_thread_creations() const { return s_->failing_thread_creations(); }
-    bool take_creation_failure() { return s_->take_creation_failure(); }
-    std::uint32_t next_thread_id() const { return s_->next_thread_id(); }
-    void kill_all_except(const SimThread* survivor) { s_->kill_all_except(survivor); }
-    std::vector<const SimThread*> threads() const { return s_->threads(); }
-    void preemption_point(Lock& lock) { s_->preemption_point(lock); }
-    void block(Lock& lock, const void* channel, std::optional<Millis> wake_at) {
-        const Millis from = s_->now();
-        s_->block(lock, channel, wake_at);
-        if (wait_observer_) {
-            wait_observer_(channel, from, s_->now());
-        }
-    }
-    // Told of every wait that returns, on the thread that waited, with the
-    // lock held: what it waited on (nullptr: time alone) and for how long.
-    using WaitObserver = std::function<void(const void* channel, Millis from, Millis to)>;
-    void set_wait_observer(WaitObserver observer) { wait_observer_ = std::move(observer); }
-    void notify(const void* channel) { s_->notify(channel); }
-    void add_timer(Millis at, std::function<void()> fire) { s_->add_timer(at, std::move(fire)); }
-    std::optional<Millis> next_deadline() const { return s_->next_deadline(); }
-    void settle(Lock& lock) { s_->settle(lock); }
-    void advance_to(Lock& lock, Millis t, bool run_last = true) {
-        s_->advance_to(lock, t, run_last);
-    }
-    void shutdown() { s_->shutdown(); }
-
-  private:
-    std::unique_ptr<Scheduler> s_;
     WaitObserver wait_observer_;
 };
 
