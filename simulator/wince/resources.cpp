@@ -54,28 +54,28 @@ ResId res_name(Reader& r, const char* what) {
 
 }  // namespace
 
-Parsed<std::vector<ResourceEntry>> parse_res_file(std::span<const std::uint8_t> bytes) {
+Result<std::vector<ResourceEntry>> parse_res_file(std::span<const std::uint8_t> bytes) {
     // A 32-bit resource file opens with an empty entry: data size 0, header
     // size 32, type and name ordinal 0.
     static constexpr std::uint8_t kMarker[16] = {0,    0,    0, 0, 32,   0,    0, 0,
                                                  0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};
     if (bytes.size() < 32 || !std::equal(std::begin(kMarker), std::end(kMarker), bytes.begin())) {
-        return ParseError{0, "not a 32-bit resource file (it must open with an empty entry)"};
+        return Error::at_byte(0, "not a 32-bit resource file (it must open with an empty entry)");
     }
     std::vector<ResourceEntry> entries;
     std::size_t offset = 0;
     while (offset < bytes.size()) {
-        Reader r(bytes.subspan(offset));
+        Reader r(bytes.subspan(offset), offset);
         const std::uint32_t data_size = r.u32("resource data size");
         const std::uint32_t header_size = r.u32("resource header size");
         if (r.failed()) {
-            return ParseError{offset + r.error()->offset, r.error()->message};
+            return *r.error();
         }
         if (header_size < 32 || header_size > r.remaining() + 8 ||
             data_size > bytes.size() - offset - header_size) {
-            return ParseError{offset, "resource header or data runs past the end of the file"};
+            return Error::at_byte(offset, "resource header or data runs past the end of the file");
         }
-        Reader header(bytes.subspan(offset, header_size));
+        Reader header(bytes.subspan(offset, header_size), offset);
         header.skip(8, "resource header");
         ResourceEntry entry;
         entry.type = res_name(header, "resource type");
@@ -87,7 +87,7 @@ Parsed<std::vector<ResourceEntry>> parse_res_file(std::span<const std::uint8_t> 
         header.u32("version");
         header.u32("characteristics");
         if (header.failed()) {
-            return ParseError{offset + header.error()->offset, header.error()->message};
+            return *header.error();
         }
         const auto data = bytes.subspan(offset + header_size, data_size);
         entry.data.assign(data.begin(), data.end());
@@ -108,7 +108,7 @@ Parsed<std::vector<ResourceEntry>> parse_res_file(std::span<const std::uint8_t> 
     return entries;
 }
 
-Parsed<DialogTemplate> parse_dialog_template(std::span<const std::uint8_t> bytes) {
+Result<DialogTemplate> parse_dialog_template(std::span<const std::uint8_t> bytes) {
     Reader r(bytes);
     DialogTemplate t;
     t.style = r.u32("dialog style");
@@ -146,7 +146,7 @@ Parsed<DialogTemplate> parse_dialog_template(std::span<const std::uint8_t> bytes
             return *r.error();
         }
         if (!window_class) {
-            return ParseError{r.pos(), "control " + std::to_string(i + 1) + " has no class"};
+            return Error::at_byte(r.pos(), "control " + std::to_string(i + 1) + " has no class");
         }
         item.window_class = *window_class;
         item.title = title.value_or(ResId::text(u""));
@@ -156,7 +156,7 @@ Parsed<DialogTemplate> parse_dialog_template(std::span<const std::uint8_t> bytes
     return t;
 }
 
-Parsed<std::vector<IconDirEntry>> parse_icon_group(std::span<const std::uint8_t> bytes) {
+Result<std::vector<IconDirEntry>> parse_icon_group(std::span<const std::uint8_t> bytes) {
     Reader r(bytes);
     const std::uint16_t reserved = r.u16("icon group header");
     const std::uint16_t type = r.u16("icon group header");
@@ -165,7 +165,7 @@ Parsed<std::vector<IconDirEntry>> parse_icon_group(std::span<const std::uint8_t>
         return *r.error();
     }
     if (reserved != 0 || type != 1) {
-        return ParseError{0, "not an icon group (reserved 0 and type 1 expected)"};
+        return Error::at_byte(0, "not an icon group (reserved 0 and type 1 expected)");
     }
     std::vector<IconDirEntry> entries;
     for (std::uint16_t i = 0; i < count; ++i) {
@@ -188,7 +188,7 @@ Parsed<std::vector<IconDirEntry>> parse_icon_group(std::span<const std::uint8_t>
     return entries;
 }
 
-Parsed<IconImage> parse_icon_image(std::span<const std::uint8_t> bytes) {
+Result<IconImage> parse_icon_image(std::span<const std::uint8_t> bytes) {
     Reader r(bytes);
     const std::uint32_t header_size = r.u32("bitmap header");
     const std::int32_t width = r.i32("bitmap header");
@@ -203,16 +203,16 @@ Parsed<IconImage> parse_icon_image(std::span<const std::uint8_t> bytes) {
         return *r.error();
     }
     if (header_size < 40 || header_size > bytes.size()) {
-        return ParseError{0, "bitmap header size out of range"};
+        return Error::at_byte(0, "bitmap header size out of range");
     }
     if (width < 1 || width > 256 || height2 < 2 || height2 > 512 || height2 % 2 != 0) {
-        return ParseError{4, "icon size out of range (1 to 256 pixels, height given twice)"};
+        return Error::at_byte(4, "icon size out of range (1 to 256 pixels, height given twice)");
     }
     if (planes != 1 || compression != 0) {
-        return ParseError{12, "only uncompressed single-plane icons are supported"};
+        return Error::at_byte(12, "only uncompressed single-plane icons are supported");
     }
     if (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 32) {
-        return ParseError{14, "unsupported bits per pixel " + std::to_string(bit_count)};
+        return Error::at_byte(14, "unsupported bits per pixel " + std::to_string(bit_count));
     }
     r.skip(header_size - 40, "bitmap header");
 
@@ -221,7 +221,7 @@ Parsed<IconImage> parse_icon_image(std::span<const std::uint8_t> bytes) {
         const std::uint32_t max_colours = 1u << bit_count;
         const std::uint32_t n = colours_used == 0 ? max_colours : colours_used;
         if (n > max_colours) {
-            return ParseError{32, "more palette colours than the bit depth allows"};
+            return Error::at_byte(32, "more palette colours than the bit depth allows");
         }
         for (std::uint32_t i = 0; i < n; ++i) {
             const std::uint8_t b = r.u8("palette");
@@ -258,7 +258,7 @@ Parsed<IconImage> parse_icon_image(std::span<const std::uint8_t> bytes) {
                 const unsigned shift = 8 - bit_count - bit % 8;
                 const unsigned index = (byte >> shift) & ((1u << bit_count) - 1);
                 if (index >= palette.size()) {
-                    return ParseError{0, "pixel uses a colour missing from the palette"};
+                    return Error::at_byte(0, "pixel uses a colour missing from the palette");
                 }
                 argb = palette[index];
             }
