@@ -28,9 +28,14 @@ struct Error {
     static Error at_byte(std::size_t offset, std::string message) {
         return Error{.message = std::move(message), .offset = offset};
     }
+    // The error on line `line` of the text `file`.
+    static Error at_line(std::string file, int line, std::string message) {
+        return Error{.message = std::move(message), .file = std::move(file), .line = line};
+    }
 
     // The message with its place: "file:line: message" (the column is not
-    // shown), "message (at byte N)", or the message alone.
+    // shown; "file: message" without a line), "message (at byte N)", or the
+    // message alone.
     std::string describe() const {
         std::string out = file;
         if (line) {
