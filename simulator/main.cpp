@@ -24,7 +24,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <variant>
 
 #include "simulator/chrome_trace.h"
 #include "simulator/corvane_image.h"
@@ -197,15 +196,15 @@ int serve(const Arguments& args) {
     sim::web::Runner runner(std::move(*options), args.speed);
     sim::web::Server server(runner, std::move(module));
     const auto listening = server.listen(args.port);
-    if (auto* error = std::get_if<std::string>(&listening)) {
-        std::cerr << "corvane-sim: " << *error << "\n";
+    if (!listening.ok()) {
+        std::cerr << "corvane-sim: " << listening.error().message << "\n";
         return 1;
     }
     // The device starts (and its first view is published) before the first
     // request is answered; requests that arrive meanwhile wait in the queue.
     runner.start();
-    std::cout << "Corvane on the simulated Pocket PC: http://127.0.0.1:" << std::get<int>(listening)
-              << "/" << std::endl;
+    std::cout << "Corvane on the simulated Pocket PC: http://127.0.0.1:" << listening.value() << "/"
+              << std::endl;
 
     server.stop_on_signals();
     pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);

@@ -31,7 +31,7 @@ class Http {
         runner_.on_publish([io = io_, this] { asio::post(*io, [this] { push_views(); }); });
     }
 
-    std::variant<int, std::string> listen(int port);
+    Result<int> listen(int port);
     void stop_on_signals();
     void run();
     void stop() { io_->stop(); }
@@ -247,7 +247,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool trace_download_ = false;  // counted in shared_->trace_downloads
 };
 
-std::variant<int, std::string> Http::listen(int port) {
+Result<int> Http::listen(int port) {
     const tcp::endpoint endpoint(asio::ip::make_address_v4("127.0.0.1"),
                                  static_cast<unsigned short>(port));
     const std::string where = "127.0.0.1:" + std::to_string(port);
@@ -262,14 +262,14 @@ std::variant<int, std::string> Http::listen(int port) {
     if (!ec) {
         acceptor_.bind(endpoint, ec);
         if (ec == asio::error::address_in_use) {
-            return where + " is in use (is another corvane-sim running?)";
+            return Error{where + " is in use (is another corvane-sim running?)"};
         }
     }
     if (!ec) {
         acceptor_.listen(asio::socket_base::max_listen_connections, ec);
     }
     if (ec) {
-        return "cannot listen on " + where + ": " + ec.message();
+        return Error{"cannot listen on " + where + ": " + ec.message()};
     }
     const int bound = acceptor_.local_endpoint().port();
     site_.set_port(bound);
@@ -360,7 +360,7 @@ Server::Server(Runner& runner, Module module)
 
 Server::~Server() = default;
 
-std::variant<int, std::string> Server::listen(int port) {
+Result<int> Server::listen(int port) {
     return impl_->http.listen(port);
 }
 
