@@ -17,14 +17,17 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <variant>
+#include <vector>
 
 #include "simulator/chrome_trace.h"
 #include "simulator/corvane_image.h"
@@ -54,6 +57,76 @@ void usage() {
                  " [--trace-out FILE.json] [--exe FILE.exe]\n";
 }
 
+// The options that take a value.
+bool takes_value(const std::string& arg) {
+    return arg == "--script" || arg == "--res" || arg == "--seed" || arg == "--port" ||
+           arg == "--speed" || arg == "--trace-out" || arg == "--exe";
+}
+
+// The values of the numeric options, or nothing when the text is not one.
+std::optional<std::uint64_t> seed_value(const std::string& v) {
+    char* end = nullptr;
+    errno = 0;
+    const std::uint64_t seed = std::strtoull(v.c_str(), &end, 10);
+    if (v.empty() || *end != '\0' || errno != 0 || v[0] == '-') {
+        return std::nullopt;
+    }
+    return seed;
+}
+
+std::optional<int> port_value(const std::string& v) {
+    char* end = nullptr;
+    const long port = std::strtol(v.c_str(), &end, 10);
+    if (v.empty() || *end != '\0' || port < 0 || port > 65535) {
+        return std::nullopt;
+    }
+    return static_cast<int>(port);
+}
+
+std::optional<double> speed_value(const std::string& v) {
+    char* end = nullptr;
+    const double speed = std::strtod(v.c_str(), &end);
+    if (v.empty() || *end != '\0' || !(speed >= 0.01 && speed <= 10000)) {
+        return std::nullopt;
+    }
+    return speed;
+}
+
+// Sets the option `arg` to `v`; false (and why, on stderr) when `v` is not
+// a value it takes.
+bool set_option(Arguments& a, const std::string& arg, const std::string& v) {
+    if (arg == "--script") {
+        a.script = v;
+    } else if (arg == "--res") {
+        a.res = v;
+    } else if (arg == "--trace-out") {
+        a.trace_out = v;
+    } else if (arg == "--exe") {
+        a.exe = v;
+    } else if (arg == "--seed") {
+        a.seed = seed_value(v);
+        if (!a.seed) {
+            std::cerr << "corvane-sim: --seed needs a non-negative integer\n";
+            return false;
+        }
+    } else if (arg == "--port") {
+        const auto port = port_value(v);
+        if (!port) {
+            std::cerr << "corvane-sim: --port needs a port number (0 to 65535)\n";
+            return false;
+        }
+        a.port = *port;
+    } else {
+        const auto speed = speed_value(v);
+        if (!speed) {
+            std::cerr << "corvane-sim: --speed needs a factor from 0.01 to 10000\n";
+            return false;
+        }
+        a.speed = *speed;
+    }
+    return true;
+}
+
 std::optional<Arguments> parse_arguments(int argc, char** argv) {
     Arguments a;
     for (int i = 1; i < argc; ++i) {
@@ -62,8 +135,7 @@ std::optional<Arguments> parse_arguments(int argc, char** argv) {
             a.quiet = true;
             continue;
         }
-        if (arg != "--script" && arg != "--res" && arg != "--seed" && arg != "--port" &&
-            arg != "--speed" && arg != "--trace-out" && arg != "--exe") {
+        if (!takes_value(arg)) {
             std::cerr << "corvane-sim: unknown argument '" << arg << "'\n";
             return std::nullopt;
         }
@@ -71,36 +143,8 @@ std::optional<Arguments> parse_arguments(int argc, char** argv) {
             std::cerr << "corvane-sim: " << arg << " needs a value\n";
             return std::nullopt;
         }
-        const std::string v = argv[++i];
-        char* end = nullptr;
-        errno = 0;
-        if (arg == "--script") {
-            a.script = v;
-        } else if (arg == "--res") {
-            a.res = v;
-        } else if (arg == "--trace-out") {
-            a.trace_out = v;
-        } else if (arg == "--exe") {
-            a.exe = v;
-        } else if (arg == "--seed") {
-            a.seed = std::strtoull(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || errno != 0 || v[0] == '-') {
-                std::cerr << "corvane-sim: --seed needs a non-negative integer\n";
-                return std::nullopt;
-            }
-        } else if (arg == "--port") {
-            const long port = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || port < 0 || port > 65535) {
-                std::cerr << "corvane-sim: --port needs a port number (0 to 65535)\n";
-                return std::nullopt;
-            }
-            a.port = static_cast<int>(port);
-        } else {
-            a.speed = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end != '\0' || !(a.speed >= 0.01 && a.speed <= 10000)) {
-                std::cerr << "corvane-sim: --speed needs a factor from 0.01 to 10000\n";
-                return std::nullopt;
-            }
+        if (!set_option(a, arg, argv[++i])) {
+            return std::nullopt;
         }
     }
     return a;
@@ -118,16 +162,40 @@ std::optional<sim::DeviceOptions> device_options(const Arguments& args,
     return std::move(options.value());
 }
 
-int run_script(const Arguments& args) {
-    const auto text = sim::read_file(*args.script);
+// The commands of the script at `path`; nothing (and why, on stderr) when
+// it cannot be read or a line of it is bad.
+std::optional<std::vector<sim::Command>> read_script(const std::string& path) {
+    const auto text = sim::read_file(path);
     if (!text.ok()) {
         std::cerr << "corvane-sim: " << text.error().message << "\n";
-        return 2;
+        return std::nullopt;
     }
     std::istringstream script(std::string(text.value().begin(), text.value().end()));
-    auto parsed = sim::parse_scenario(script, *args.script, sim::corvane_names());
+    auto parsed = sim::parse_scenario(script, path, sim::corvane_names());
     if (!parsed.ok()) {
         std::cerr << parsed.error().describe() << "\n";
+        return std::nullopt;
+    }
+    return std::move(parsed.value());
+}
+
+// Writes the run's Chrome trace document to `file`, opened for `path`;
+// false (and why, on stderr) when it cannot be written.
+bool write_chrome_trace(std::ofstream& file, const std::string& path, sim::Driver& device,
+                        const sim::ChromeTrace& chrome) {
+    file << device.locked([&](sim::Device& d) {
+        return chrome.document(d.clocks().history()).dump();
+    }) << "\n";
+    if (!file.flush()) {
+        std::cerr << "corvane-sim: cannot write " << path << "\n";
+        return false;
+    }
+    return true;
+}
+
+int run_script(const Arguments& args) {
+    const auto commands = read_script(*args.script);
+    if (!commands) {
         return 2;
     }
     sim::Kernel::Options kernel;
@@ -160,16 +228,10 @@ int run_script(const Arguments& args) {
             print(j);
         }
     };
-    const auto result = sim::run_scenario(device, parsed.value(), report);
+    const auto result = sim::run_scenario(device, *commands, report);
     std::cout.flush();
-    if (chrome) {
-        trace_file << device.locked([&](sim::Device& d) {
-            return chrome->document(d.clocks().history()).dump();
-        }) << "\n";
-        if (!trace_file.flush()) {
-            std::cerr << "corvane-sim: cannot write " << *args.trace_out << "\n";
-            return 2;
-        }
+    if (chrome && !write_chrome_trace(trace_file, *args.trace_out, device, *chrome)) {
+        return 2;
     }
     return result.failed == 0 ? 0 : 1;
 }
@@ -197,15 +259,15 @@ int serve(const Arguments& args) {
     sim::web::Runner runner(std::move(*options), sim::corvane_names(), args.speed);
     sim::web::Server server(runner, std::move(module));
     const auto listening = server.listen(args.port);
-    if (auto* error = std::get_if<std::string>(&listening)) {
-        std::cerr << "corvane-sim: " << *error << "\n";
+    if (!listening.ok()) {
+        std::cerr << "corvane-sim: " << listening.error().message << "\n";
         return 1;
     }
     // The device starts (and its first view is published) before the first
     // request is answered; requests that arrive meanwhile wait in the queue.
     runner.start();
-    std::cout << "Corvane on the simulated Pocket PC: http://127.0.0.1:" << std::get<int>(listening)
-              << "/" << std::endl;
+    std::cout << "Corvane on the simulated Pocket PC: http://127.0.0.1:" << listening.value() << "/"
+              << std::endl;
 
     server.stop_on_signals();
     pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);

@@ -5,16 +5,52 @@
 #ifndef CORVANE_SIMULATOR_RESULT_H
 #define CORVANE_SIMULATOR_RESULT_H
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
 
 namespace sim {
 
-// What went wrong, in words.
+// What went wrong, in words, and where when that is known: in a text, the
+// file (and the line, and the column of the word at fault, from 1); in a
+// binary input, the offset of the byte. Every member has an initializer,
+// so that Error{"what"} is the message alone and a place is set by name.
 struct Error {
-    std::string message;
-    const std::string& describe() const { return message; }
+    std::string message{};
+    std::string file{};
+    std::optional<int> line{};
+    std::optional<int> column{};
+    std::optional<std::size_t> offset{};
+
+    // The error at byte `offset` of a binary input.
+    static Error at_byte(std::size_t offset, std::string message) {
+        return Error{.message = std::move(message), .offset = offset};
+    }
+    // The error on line `line` of the text `file`.
+    static Error at_line(std::string file, int line, std::string message) {
+        return Error{.message = std::move(message), .file = std::move(file), .line = line};
+    }
+
+    // The message with its place: "file:line: message" (the column is not
+    // shown; "file: message" without a line), "message (at byte N)", or the
+    // message alone.
+    std::string describe() const {
+        std::string out = file;
+        if (line) {
+            out += out.empty() ? "" : ":";
+            out += std::to_string(*line);
+        }
+        out += out.empty() ? "" : ": ";
+        out += message;
+        if (offset) {
+            out += " (at byte ";
+            out += std::to_string(*offset);
+            out += ")";
+        }
+        return out;
+    }
 };
 
 template <class T, class E = Error>

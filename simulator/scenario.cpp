@@ -7,14 +7,11 @@
 
 namespace sim {
 
-std::string ScenarioError::describe() const {
-    return file + ":" + std::to_string(line) + ": " + message;
-}
-
 namespace {
 
-Result<void> parse_command(const std::vector<std::string>& words, const ProgramNames& names,
-                           Command& c) {
+// `column` is where the command word begins on its line.
+Result<void> parse_command(const std::vector<std::string>& words, int column,
+                           const ProgramNames& names, Command& c) {
     if (words[0] == "state") {
         if (words.size() != 1) {
             return Error{"'state' takes no arguments"};
@@ -33,7 +30,7 @@ Result<void> parse_command(const std::vector<std::string>& words, const ProgramN
     }
     auto input = parse_input(words, names);
     if (!input) {
-        return Error{"unknown command '" + words[0] + "'"};
+        return Error{.message = "unknown command '" + words[0] + "'", .column = column};
     }
     if (!input->ok()) {
         return input->error();
@@ -50,11 +47,17 @@ std::string trim_trailing_space(std::string s) {
     return s;
 }
 
+// The error placed on its line of the script.
+Error on_line(Error error, const std::string& file, int line) {
+    error.file = file;
+    error.line = line;
+    return error;
+}
+
 }  // namespace
 
-Result<std::vector<Command>, ScenarioError> parse_scenario(std::istream& in,
-                                                           const std::string& file,
-                                                           const ProgramNames& names) {
+Result<std::vector<Command>> parse_scenario(std::istream& in, const std::string& file,
+                                            const ProgramNames& names) {
     std::vector<Command> commands;
     std::string line;
     int line_no = 0;
@@ -62,20 +65,24 @@ Result<std::vector<Command>, ScenarioError> parse_scenario(std::istream& in,
         ++line_no;
         auto words = split_words(line);
         if (!words.ok()) {
-            return ScenarioError{file, line_no, words.error().message};
+            return on_line(words.error(), file, line_no);
         }
         if (words.value().empty()) {
             continue;
         }
+        // The first word begins at the first character that is not blank.
+        const int command_column = static_cast<int>(line.find_first_not_of(" \t\r")) + 1;
         if (is_quoted(words.value()[0])) {
-            return ScenarioError{file, line_no, "a line must start with a command"};
+            return on_line(
+                Error{.message = "a line must start with a command", .column = command_column},
+                file, line_no);
         }
         Command c;
         c.line = line_no;
         // The line as written, comment included, for the report.
         c.text = trim_trailing_space(line);
-        if (auto parsed = parse_command(words.value(), names, c); !parsed.ok()) {
-            return ScenarioError{file, line_no, parsed.error().message};
+        if (auto parsed = parse_command(words.value(), command_column, names, c); !parsed.ok()) {
+            return on_line(parsed.error(), file, line_no);
         }
         commands.push_back(std::move(c));
     }

@@ -24,16 +24,10 @@ struct Command {
     Expectation expectation;
 };
 
-struct ScenarioError {
-    std::string file;
-    int line = 0;
-    std::string message;
-    std::string describe() const;
-};
-
-Result<std::vector<Command>, ScenarioError> parse_scenario(std::istream& in,
-                                                           const std::string& file,
-                                                           const ProgramNames& names);
+// The commands of a script, or the first bad line's error (its file and
+// line, and the column of the command word when that word is at fault).
+Result<std::vector<Command>> parse_scenario(std::istream& in, const std::string& file,
+                                            const ProgramNames& names);
 
 struct ScenarioResult {
     int expectations = 0;

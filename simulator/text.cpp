@@ -29,12 +29,15 @@ Result<std::vector<WordedLine>> worded_lines(std::string_view text) {
     std::vector<WordedLine> out;
     const auto lines = lines_of(text);
     for (std::size_t i = 0; i < lines.size(); ++i) {
+        const int number = static_cast<int>(i + 1);
         auto words = split_words(lines[i]);
         if (!words.ok()) {
-            return Error{std::to_string(i + 1) + ": " + words.error().message};
+            Error error = words.error();
+            error.line = number;
+            return error;
         }
         if (!words.value().empty()) {
-            out.push_back(WordedLine{i + 1, std::move(words.value())});
+            out.push_back(WordedLine{number, std::move(words.value())});
         }
     }
     return out;

@@ -18,10 +18,10 @@ namespace sim {
 std::vector<std::string_view> lines_of(std::string_view text);
 
 // The lines of a text that hold words (blank and comment lines left out),
-// each split as split_words does, with its number from 1; or the first line
-// that does not split, as "<number>: <why>".
+// each split as split_words does, with its number from 1; or the error of
+// the first line that does not split, with its line.
 struct WordedLine {
-    std::size_t number = 0;
+    int number = 0;
     std::vector<std::string> words;
 };
 Result<std::vector<WordedLine>> worded_lines(std::string_view text);

@@ -9,16 +9,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "simulator/hardware/cclkcfg_access.h"
 #include "simulator/platform_call.h"
+#include "simulator/result.h"
 
 namespace sim::arm_trap {
 
 namespace {
 
-// Writes `text` to stderr without the C library's buffers.
+// Writes `text` to stderr without the C library's buffers. The signal
+// handlers below report with this and end the run with std::abort(), not
+// fatal(): a signal handler may make only async-signal-safe calls, and
+// fatal() builds a std::string and writes through stdio.
 void say(const char* text) {
     std::size_t left = std::strlen(text);
     while (left > 0) {
@@ -277,10 +282,7 @@ static void take_signal(int signal, void (*handler)(int, siginfo_t*, void*), con
     action.sa_flags = SA_SIGINFO;
     sigemptyset(&action.sa_mask);
     if (sigaction(signal, &action, nullptr) != 0) {
-        say("simulator: cannot install the ");
-        say(what);
-        say("\n");
-        std::abort();
+        fatal(std::string("cannot install the ") + what);
     }
 }
 

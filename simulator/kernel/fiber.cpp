@@ -159,6 +159,26 @@ StackPool& stack_pool() {
     return *pool;
 }
 
+// A stack mapping of `size` bytes: one an ended fiber gave back, or a fresh
+// one whose lowest page stays inaccessible, so that an overflow faults at
+// once instead of writing over whatever lies below. nullptr when the host
+// has no memory for it.
+void* map_stack(std::size_t size, std::size_t page) {
+    if (void* kept = stack_pool().take(size).mapping) {
+        return kept;
+    }
+    void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
+    if (mapping == MAP_FAILED) {
+        return nullptr;
+    }
+    if (mprotect(mapping, page, PROT_NONE) != 0) {
+        munmap(mapping, size);
+        return nullptr;
+    }
+    return mapping;
+}
+
 }  // namespace
 
 std::unique_ptr<Fiber> Fiber::create(std::function<void()> body, std::size_t stack_size) {
@@ -166,19 +186,9 @@ std::unique_ptr<Fiber> Fiber::create(std::function<void()> body, std::size_t sta
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     fiber->stack_size_ = (stack_size + page - 1) / page * page;
     const std::size_t mapping_size = fiber->stack_size_ + page;
-    void* mapping = stack_pool().take(mapping_size).mapping;
+    void* mapping = map_stack(mapping_size, page);
     if (mapping == nullptr) {
-        mapping = mmap(nullptr, mapping_size, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
-        if (mapping == MAP_FAILED) {
-            return nullptr;
-        }
-        // The lowest page stays inaccessible, so that an overflow faults at
-        // once instead of writing over whatever lies below.
-        if (mprotect(mapping, page, PROT_NONE) != 0) {
-            munmap(mapping, mapping_size);
-            return nullptr;
-        }
+        return nullptr;
     }
     fiber->mapping_ = mapping;
     fiber->mapping_size_ = mapping_size;
@@ -187,39 +197,47 @@ std::unique_ptr<Fiber> Fiber::create(std::function<void()> body, std::size_t sta
     // A stack taken over from an ended fiber may still carry its poisoning.
     __asan_unpoison_memory_region(fiber->stack_, fiber->stack_size_);
 #endif
+    if (!fiber->prepare_entry()) {
+        return nullptr;
+    }
+#ifdef CORVANE_FIBER_TSAN
+    fiber->tsan_fiber_ = __tsan_create_fiber(0);
+#endif
+    return fiber;
+}
+
+bool Fiber::prepare_entry() {
 #ifdef CORVANE_FIBER_STACK_SWITCH
     // The frame the first switch into the fiber pops: the control words,
     // r15, r14, r13 (what to call), r12 (its argument), rbx, rbp, and the
     // return address, which leaves the stack pointer 16-byte aligned.
-    auto top = reinterpret_cast<std::uintptr_t>(fiber->stack_) + fiber->stack_size_;
+    auto top = reinterpret_cast<std::uintptr_t>(stack_) + stack_size_;
     top &= ~std::uintptr_t{15};
     auto* frame = reinterpret_cast<std::uint64_t*>(top - 24 - 7 * 8);
     frame[0] = 0x1F80 | (std::uint64_t{0x037F} << 32);  // the ABI's initial MXCSR and x87 CW
     frame[1] = 0;                                       // r15
     frame[2] = 0;                                       // r14
     frame[3] = reinterpret_cast<std::uint64_t>(&Fiber::entry);
-    frame[4] = reinterpret_cast<std::uint64_t>(fiber.get());
+    frame[4] = reinterpret_cast<std::uint64_t>(this);
     frame[5] = 0;  // rbx
     frame[6] = 0;  // rbp
     frame[7] = reinterpret_cast<std::uint64_t>(&corvane_fiber_start);
-    fiber->sp_ = frame;
+    sp_ = frame;
+    return true;
 #else
-    if (getcontext(&fiber->context_) != 0) {
-        return nullptr;
+    if (getcontext(&context_) != 0) {
+        return false;
     }
-    fiber->context_.uc_stack.ss_sp = fiber->stack_;
-    fiber->context_.uc_stack.ss_size = fiber->stack_size_;
-    fiber->context_.uc_link = nullptr;
+    context_.uc_stack.ss_sp = stack_;
+    context_.uc_stack.ss_size = stack_size_;
+    context_.uc_link = nullptr;
     // makecontext passes int arguments only: the pointer goes in two halves.
-    const auto self = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(fiber.get()));
+    const auto self = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(this));
     const auto hi = static_cast<unsigned>(self >> 32);
     const auto lo = static_cast<unsigned>(self & 0xFFFFFFFFu);
-    makecontext(&fiber->context_, reinterpret_cast<void (*)()>(&Fiber::entry), 2, hi, lo);
+    makecontext(&context_, reinterpret_cast<void (*)()>(&Fiber::entry), 2, hi, lo);
+    return true;
 #endif
-#ifdef CORVANE_FIBER_TSAN
-    fiber->tsan_fiber_ = __tsan_create_fiber(0);
-#endif
-    return fiber;
 }
 
 Fiber::~Fiber() {

@@ -47,6 +47,9 @@ class Fiber {
 
   private:
     explicit Fiber(std::function<void()> body) : body_(std::move(body)) {}
+    // Sets up the stack so that the first resume() calls entry() on it;
+    // false when the C library cannot make the context.
+    bool prepare_entry();
 #ifdef CORVANE_FIBER_STACK_SWITCH
     static void entry(Fiber* self);
 #else

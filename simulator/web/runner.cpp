@@ -101,57 +101,11 @@ Millis Runner::virtual_now() const {
 }
 
 void Runner::loop() {
-    device_ = std::make_unique<Driver>(std::move(options_));
-    device_->trace().add_json_sink([this](const json& event) {
-        // Called with the device locked: only note the event.
-        std::lock_guard lock(log_mu_);
-        if (log_.size() >= kLogSize) {
-            log_.pop_front();
-        }
-        log_.push_back(event);
-        ++log_seq_;
-    });
-    chrome_.emplace(*device_, kTraceEvents);
-    wall_.restart();
-    device_->start();
-    publish();
+    start_device();
     auto next_publish = std::chrono::steady_clock::now() + kPublishInterval;
     bool unpublished = false;  // the device changed since the last view
-
-    for (;;) {
-        std::deque<Input> inputs;
-        {
-            std::unique_lock lock(mu_);
-            // Wake for the next deadline (or to move device time on the page),
-            // but never before the next view may be published: deadlines that
-            // pass meanwhile fire in order on waking, so at any speed the loop
-            // wakes at most about 30 times a second unless input arrives.
-            auto wake = std::chrono::steady_clock::now() + kRepublish;
-            if (auto due = device_->next_deadline()) {
-                wake = std::min(wake, wall_.when(*due));
-            }
-            wake = unpublished ? next_publish : std::max(wake, next_publish);
-            const bool trace_asked = trace_asked_ != trace_.ticket;
-            if (trace_asked) {
-                wake = std::min(wake, std::max(next_trace_, std::chrono::steady_clock::now()));
-            }
-            input_cv_.wait_until(lock, wake, [&] {
-                return stop_ || !queue_.empty() || (trace_asked_ != trace_.ticket && !trace_asked);
-            });
-            if (stop_) {
-                break;
-            }
-            inputs.swap(queue_);
-        }
-        // Time first (every deadline up to now fires in order), then the input
-        // that arrived meanwhile.
-        const Millis now = virtual_now();
-        if (now > device_->now()) {
-            device_->advance_to(now);
-        }
-        for (const Input& input : inputs) {
-            apply(*device_, input);
-        }
+    while (auto inputs = wait_for_work(next_publish, unpublished)) {
+        run_device(*inputs);
         // A trace made is announced at once: the server answers its requests
         // when a view is published.
         const bool traced = make_trace();
@@ -166,6 +120,62 @@ void Runner::loop() {
     }
     chrome_.reset();
     device_.reset();
+}
+
+void Runner::start_device() {
+    device_ = std::make_unique<Driver>(std::move(options_));
+    device_->trace().add_json_sink([this](const json& event) {
+        // Called with the device locked: only note the event.
+        std::lock_guard lock(log_mu_);
+        if (log_.size() >= kLogSize) {
+            log_.pop_front();
+        }
+        log_.push_back(event);
+        ++log_seq_;
+    });
+    chrome_.emplace(*device_, kTraceEvents);
+    wall_.restart();
+    device_->start();
+    publish();
+}
+
+std::optional<std::deque<Input>> Runner::wait_for_work(
+    std::chrono::steady_clock::time_point next_publish, bool unpublished) {
+    std::unique_lock lock(mu_);
+    // Wake for the next deadline (or to move device time on the page), but
+    // never before the next view may be published: deadlines that pass
+    // meanwhile fire in order on waking, so at any speed the loop wakes at
+    // most about 30 times a second unless input arrives.
+    auto wake = std::chrono::steady_clock::now() + kRepublish;
+    if (auto due = device_->next_deadline()) {
+        wake = std::min(wake, wall_.when(*due));
+    }
+    wake = unpublished ? next_publish : std::max(wake, next_publish);
+    const bool trace_asked = trace_asked_ != trace_.ticket;
+    if (trace_asked) {
+        wake = std::min(wake, std::max(next_trace_, std::chrono::steady_clock::now()));
+    }
+    input_cv_.wait_until(lock, wake, [&] {
+        return stop_ || !queue_.empty() || (trace_asked_ != trace_.ticket && !trace_asked);
+    });
+    if (stop_) {
+        return std::nullopt;
+    }
+    std::deque<Input> inputs;
+    inputs.swap(queue_);
+    return inputs;
+}
+
+void Runner::run_device(const std::deque<Input>& inputs) {
+    // Time first (every deadline up to now fires in order), then the input
+    // that arrived meanwhile.
+    const Millis now = virtual_now();
+    if (now > device_->now()) {
+        device_->advance_to(now);
+    }
+    for (const Input& input : inputs) {
+        apply(*device_, input);
+    }
 }
 
 void Runner::publish() {

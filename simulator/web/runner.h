@@ -77,7 +77,20 @@ class Runner {
     Trace trace() const;
 
   private:
+    // The runner's thread: starts the device, then lets it run, applies the
+    // input and publishes views until stop().
     void loop();
+    // Makes the device, which the runner's thread owns from now on, with a
+    // sink that keeps the latest events for the page; starts it and
+    // publishes its first view.
+    void start_device();
+    // Waits for something to do: input, a trace newly asked for, the next
+    // deadline, or the next view to publish. Returns the input queued
+    // meanwhile, or nothing when the runner stops.
+    std::optional<std::deque<Input>> wait_for_work(
+        std::chrono::steady_clock::time_point next_publish, bool unpublished);
+    // Lets device time catch up with the wall clock, then applies `inputs`.
+    void run_device(const std::deque<Input>& inputs);
     void publish();
     bool make_trace();
     Millis virtual_now() const;

@@ -19,10 +19,9 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
-#include <string>
-#include <variant>
 
 #include "simulator/device.h"
+#include "simulator/result.h"
 #include "simulator/web/runner.h"
 
 namespace sim::web {
@@ -46,7 +45,7 @@ class Server {
 
     // Listens on 127.0.0.1:port (0: any free port); the port, or why it
     // cannot (a port in use is never shared).
-    std::variant<int, std::string> listen(int port);
+    Result<int> listen(int port);
     // From now on SIGINT and SIGTERM end run(); they may be blocked until
     // then.
     void stop_on_signals();

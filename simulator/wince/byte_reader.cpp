@@ -1,19 +1,12 @@
 #include "simulator/wince/byte_reader.h"
 
 #include <algorithm>
-#include <sstream>
 
 namespace sim {
 
-std::string ParseError::describe() const {
-    std::ostringstream s;
-    s << message << " (at byte " << offset << ")";
-    return s.str();
-}
-
 void Reader::fail(std::string message) {
     if (!error_) {
-        error_ = ParseError{offset(), std::move(message)};
+        error_ = Error::at_byte(offset(), std::move(message));
     }
 }
 
@@ -135,8 +128,8 @@ void Reader::seek(std::size_t pos, const char* what) {
 
 Reader Reader::sub(std::size_t pos, std::size_t length, const char* what) {
     if (!failed() && (pos > bytes_.size() || length > bytes_.size() - pos)) {
-        error_ = ParseError{base_ + std::min(pos, bytes_.size()),
-                            std::string("truncated: ") + what + " runs past the end"};
+        error_ = Error::at_byte(base_ + std::min(pos, bytes_.size()),
+                                std::string("truncated: ") + what + " runs past the end");
     }
     if (failed()) {
         Reader none({}, offset());

@@ -2,7 +2,7 @@
 // parsers of .res files and of executable images.
 //
 // Every read checks what is left; the first read that does not fit records
-// a ParseError at the offset where it began and every later read returns 0
+// an Error at the offset where it began and every later read returns 0
 // (or nothing). Offsets in errors are offsets in the whole input: a reader
 // made for a part of it (sub) knows where that part begins.
 #ifndef CORVANE_SIMULATOR_WINCE_BYTE_READER_H
@@ -18,15 +18,6 @@
 
 namespace sim {
 
-struct ParseError {
-    std::size_t offset = 0;
-    std::string message;
-    std::string describe() const;
-};
-
-template <class T>
-using Parsed = Result<T, ParseError>;
-
 class Reader {
   public:
     // `base` is where `bytes` begins in the whole input, for error offsets.
@@ -38,7 +29,7 @@ class Reader {
     std::size_t remaining() const { return bytes_.size() - pos_; }
     // The current position in the whole input.
     std::size_t offset() const { return base_ + pos_; }
-    const std::optional<ParseError>& error() const { return error_; }
+    const std::optional<Error>& error() const { return error_; }
     bool failed() const { return error_.has_value(); }
 
     // Records a fault at the current position (the first one only).
@@ -77,7 +68,7 @@ class Reader {
     std::span<const std::uint8_t> bytes_;
     std::size_t base_ = 0;
     std::size_t pos_ = 0;
-    std::optional<ParseError> error_;
+    std::optional<Error> error_;
 };
 
 }  // namespace sim

@@ -38,16 +38,16 @@ struct Context {
     PeImage image;
 };
 
-using Step = Result<void, ParseError>;
+using Step = Result<void>;
 
 // The DOS header, the signature and the COFF file header. Returns the
 // offset of the optional header. The loader reads only e_lfanew from the
 // DOS header; the MZ signature is checked here as well, as every linker
 // writes it.
-Parsed<std::size_t> read_file_header(Context& c, std::uint16_t& section_count) {
+Result<std::size_t> read_file_header(Context& c, std::uint16_t& section_count) {
     Reader r(c.file);
     if (r.u16("DOS header") != kDosMagic || r.failed()) {
-        return ParseError{0, "not an executable image (no MZ signature)"};
+        return Error::at_byte(0, "not an executable image (no MZ signature)");
     }
     r.seek(kLfanewOffset, "e_lfanew");
     const std::uint32_t lfanew = r.u32("e_lfanew");
@@ -56,7 +56,7 @@ Parsed<std::size_t> read_file_header(Context& c, std::uint16_t& section_count) {
         return *r.error();
     }
     if (r.u32("PE signature") != kPeSignature || r.failed()) {
-        return ParseError{lfanew, "no PE signature where e_lfanew points"};
+        return Error::at_byte(lfanew, "no PE signature where e_lfanew points");
     }
     Reader coff = r.sub(r.pos(), kCoffHeaderSize, "COFF file header");
     c.image.machine = coff.u16("machine");
@@ -68,9 +68,10 @@ Parsed<std::size_t> read_file_header(Context& c, std::uint16_t& section_count) {
         return *coff.error();
     }
     if (c.image.size_of_optional_header < pe::kOptionalHeaderSize) {
-        return ParseError{coff.offset() - 4, "optional header of " +
-                                                 std::to_string(c.image.size_of_optional_header) +
-                                                 " bytes; the loader reads 224"};
+        return Error::at_byte(coff.offset() - 4,
+                              "optional header of " +
+                                  std::to_string(c.image.size_of_optional_header) +
+                                  " bytes; the loader reads 224");
     }
     return coff.offset();
 }
@@ -79,7 +80,7 @@ Step read_optional_header(Context& c, std::size_t at) {
     Reader r = Reader(c.file).sub(at, pe::kOptionalHeaderSize, "optional header");
     PeImage& image = c.image;
     if (r.u16("optional header magic") != pe::kOptionalMagicPe32 && !r.failed()) {
-        return ParseError{at, "not a PE32 optional header (magic 0x10B expected)"};
+        return Error::at_byte(at, "not a PE32 optional header (magic 0x10B expected)");
     }
     r.skip(14, "optional header");
     image.entry_point = r.u32("entry point");
@@ -132,7 +133,7 @@ PeSection read_section(Reader& h, std::span<const std::uint8_t> file) {
 
 Step read_sections(Context& c, std::size_t at, std::uint16_t count) {
     if (count > pe::kMaxSections) {
-        return ParseError{at, std::to_string(count) + " sections; an image has at most 96"};
+        return Error::at_byte(at, std::to_string(count) + " sections; an image has at most 96");
     }
     Reader file(c.file);
     Reader table = file.sub(at, std::size_t{count} * kSectionHeaderSize, "section table");
@@ -158,8 +159,8 @@ std::optional<Reader> at_rva(const PeImage& image, std::uint32_t rva) {
     return std::nullopt;
 }
 
-ParseError outside(std::size_t offset, const std::string& what, std::uint32_t rva) {
-    return ParseError{offset, what + " (RVA " + hex(rva) + ") is not in any section's data"};
+Error outside(std::size_t offset, const std::string& what, std::uint32_t rva) {
+    return Error::at_byte(offset, what + " (RVA " + hex(rva) + ") is not in any section's data");
 }
 
 Step read_named_entry(const PeImage& image, std::uint32_t rva, std::size_t from, PeImportEntry& e) {
@@ -173,7 +174,7 @@ Step read_named_entry(const PeImage& image, std::uint32_t rva, std::size_t from,
         return *r->error();
     }
     if (e.name.empty()) {
-        return ParseError{from, "an imported function has an empty name"};
+        return Error::at_byte(from, "an imported function has an empty name");
     }
     return {};
 }
@@ -194,13 +195,14 @@ Step read_lookup_table(const PeImage& image, std::size_t from, std::size_t& tota
             return {};
         }
         if (++total > kMaxImportedFunctions || slot > 0xFFFFFFFCu) {
-            return ParseError{entry_at, "too many imported functions"};
+            return Error::at_byte(entry_at, "too many imported functions");
         }
         PeImportEntry e;
         e.iat_rva = static_cast<std::uint32_t>(slot);
         if (v & 0x80000000u) {
             if (v & 0x7FFF0000u) {
-                return ParseError{entry_at, "import by ordinal with bits set above the ordinal"};
+                return Error::at_byte(entry_at,
+                                      "import by ordinal with bits set above the ordinal");
             }
             e.ordinal = static_cast<std::uint16_t>(v);
         } else if (auto named = read_named_entry(image, v, entry_at, e); !named.ok()) {
@@ -232,9 +234,9 @@ Step read_imports(Context& c) {
         const std::uint32_t name_rva = d->u32("import descriptor");
         dll.iat_rva = d->u32("import descriptor");
         if (d->failed()) {
-            return ParseError{d->error()->offset,
-                              "import descriptors run past their section "
-                              "without the all-zero one that ends them"};
+            return Error::at_byte(*d->error()->offset,
+                                  "import descriptors run past their section "
+                                  "without the all-zero one that ends them");
         }
         if ((dll.lookup_rva | stamp | chain | name_rva | dll.iat_rva) == 0) {
             return {};
@@ -265,7 +267,8 @@ Step read_resources(Context& c) {
         if (dir.rva >= s.virtual_address && dir.rva - s.virtual_address < s.data.size()) {
             auto tree = parse_resource_directory(s.data, s.virtual_address, dir.rva);
             if (!tree.ok()) {
-                return ParseError{s.raw_offset + tree.error().offset, tree.error().message};
+                // The tree's offsets count from the start of the section's data.
+                return Error::at_byte(s.raw_offset + *tree.error().offset, tree.error().message);
             }
             c.image.resources = std::move(tree.value());
             return {};
@@ -277,7 +280,7 @@ Step read_resources(Context& c) {
 
 }  // namespace
 
-Parsed<PeImage> parse_pe(std::span<const std::uint8_t> file) {
+Result<PeImage> parse_pe(std::span<const std::uint8_t> file) {
     Context c{file, 0, {}};
     std::uint16_t section_count = 0;
     auto optional_at = read_file_header(c, section_count);

@@ -3,7 +3,7 @@
 // resource tree.
 //
 // The file is untrusted. Every offset, RVA, size and count in it is checked
-// before use; a file that cannot be read as an image is a ParseError with
+// before use; a file that cannot be read as an image is an Error with
 // the file offset of the fault. Whether the device would load a readable
 // image is a separate question (pe_load_rules.h).
 //
@@ -126,7 +126,7 @@ struct PeImage {
     const PeSection* section_at(std::uint32_t rva) const;
 };
 
-Parsed<PeImage> parse_pe(std::span<const std::uint8_t> file);
+Result<PeImage> parse_pe(std::span<const std::uint8_t> file);
 
 // The resource tree (type, name, language) of an image's resource
 // directory. `section` is the data of the section holding it, which begins
@@ -134,7 +134,7 @@ Parsed<PeImage> parse_pe(std::span<const std::uint8_t> file);
 // string and data entry must lie in the section, every table is reached
 // once, and the data may not add up to more than the section holds. Error
 // offsets are offsets in `section`.
-Parsed<std::vector<ResourceEntry>> parse_resource_directory(std::span<const std::uint8_t> section,
+Result<std::vector<ResourceEntry>> parse_resource_directory(std::span<const std::uint8_t> section,
                                                             std::uint32_t section_rva,
                                                             std::uint32_t directory_rva);
 

@@ -13,7 +13,7 @@ constexpr std::size_t kEntrySize = 8;
 constexpr int kLanguageLevel = 2;
 const char* const kLevelNames[] = {"type", "name", "language"};
 
-using Step = Result<void, ParseError>;
+using Step = Result<void>;
 
 class TreeReader {
   public:
@@ -31,7 +31,7 @@ class TreeReader {
         r.seek(offset, what);
         return r;
     }
-    Parsed<ResId> entry_id(std::uint32_t name, int level, std::size_t entry_at) const;
+    Result<ResId> entry_id(std::uint32_t name, int level, std::size_t entry_at) const;
     Step entry(Reader& entries, int level, const ResourceEntry& path);
     Step data(std::uint32_t at, ResourceEntry entry);
 
@@ -46,7 +46,8 @@ class TreeReader {
 Step TreeReader::table(std::uint32_t offset, int level, const ResourceEntry& path) {
     Reader t = at(offset, "resource table");
     if (!visited_.insert(offset).second) {
-        return ParseError{t.offset(), "resource table reached twice (a loop, or a shared table)"};
+        return Error::at_byte(t.offset(),
+                              "resource table reached twice (a loop, or a shared table)");
     }
     t.skip(12, "resource table header");
     const std::size_t named = t.u16("resource table header");
@@ -63,16 +64,17 @@ Step TreeReader::table(std::uint32_t offset, int level, const ResourceEntry& pat
     return {};
 }
 
-Parsed<ResId> TreeReader::entry_id(std::uint32_t name, int level, std::size_t entry_at) const {
+Result<ResId> TreeReader::entry_id(std::uint32_t name, int level, std::size_t entry_at) const {
     const std::string what = std::string("resource ") + kLevelNames[level];
     if ((name & kHighBit) == 0) {
         if (name > 0xFFFF) {
-            return ParseError{entry_at, what + " id " + std::to_string(name) + " exceeds 16 bits"};
+            return Error::at_byte(entry_at,
+                                  what + " id " + std::to_string(name) + " exceeds 16 bits");
         }
         return ResId::number(static_cast<std::uint16_t>(name));
     }
     if (level == kLanguageLevel) {
-        return ParseError{entry_at, "a resource language must be a number, not a name"};
+        return Error::at_byte(entry_at, "a resource language must be a number, not a name");
     }
     Reader s = at(name & ~kHighBit, "resource name string");
     const std::uint16_t length = s.u16("resource name string");
@@ -81,7 +83,7 @@ Parsed<ResId> TreeReader::entry_id(std::uint32_t name, int level, std::size_t en
         return *s.error();
     }
     if (text.empty()) {
-        return ParseError{entry_at, what + " has an empty name"};
+        return Error::at_byte(entry_at, what + " has an empty name");
     }
     return ResId::text(std::move(text));
 }
@@ -98,14 +100,15 @@ Step TreeReader::entry(Reader& entries, int level, const ResourceEntry& path) {
     const bool to_table = (target & kHighBit) != 0;
     if (level == kLanguageLevel) {
         if (to_table) {
-            return ParseError{entry_at, "a resource language entry points at a table, not data"};
+            return Error::at_byte(entry_at,
+                                  "a resource language entry points at a table, not data");
         }
         next.language = *id.value().ordinal;
         return data(target, std::move(next));
     }
     if (!to_table) {
-        return ParseError{entry_at, std::string("a resource ") + kLevelNames[level] +
-                                        " entry points at data, not at a table"};
+        return Error::at_byte(entry_at, std::string("a resource ") + kLevelNames[level] +
+                                            " entry points at data, not at a table");
     }
     (level == 0 ? next.type : next.name) = std::move(id.value());
     return table(target & ~kHighBit, level + 1, next);
@@ -121,14 +124,15 @@ Step TreeReader::data(std::uint32_t offset, ResourceEntry entry) {
         return *d.error();
     }
     if (rva < section_rva_ || std::uint64_t{rva - section_rva_} + size > section_.size()) {
-        return ParseError{entry_at, "resource data (RVA " + hex(rva) + ", " + std::to_string(size) +
-                                        " bytes) lies outside its section"};
+        return Error::at_byte(entry_at, "resource data (RVA " + hex(rva) + ", " +
+                                            std::to_string(size) +
+                                            " bytes) lies outside its section");
     }
     data_total_ += size;
     if (data_total_ > section_.size()) {
-        return ParseError{entry_at,
-                          "resource data add up to more than their section holds "
-                          "(the data overlap)"};
+        return Error::at_byte(entry_at,
+                              "resource data add up to more than their section holds "
+                              "(the data overlap)");
     }
     const auto bytes = section_.subspan(rva - section_rva_, size);
     entry.data.assign(bytes.begin(), bytes.end());
@@ -139,12 +143,12 @@ Step TreeReader::data(std::uint32_t offset, ResourceEntry entry) {
 
 }  // namespace
 
-Parsed<std::vector<ResourceEntry>> parse_resource_directory(std::span<const std::uint8_t> section,
+Result<std::vector<ResourceEntry>> parse_resource_directory(std::span<const std::uint8_t> section,
                                                             std::uint32_t section_rva,
                                                             std::uint32_t directory_rva) {
     if (directory_rva < section_rva || directory_rva - section_rva >= section.size()) {
-        return ParseError{
-            0, "the resource directory (RVA " + hex(directory_rva) + ") lies outside its section"};
+        return Error::at_byte(
+            0, "the resource directory (RVA " + hex(directory_rva) + ") lies outside its section");
     }
     const std::size_t root = directory_rva - section_rva;
     TreeReader tree(section, section_rva,

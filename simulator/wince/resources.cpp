@@ -52,53 +52,75 @@ ResId res_name(Reader& r, const char* what) {
     return *id;
 }
 
-}  // namespace
-
-Parsed<std::vector<ResourceEntry>> parse_res_file(std::span<const std::uint8_t> bytes) {
-    // A 32-bit resource file opens with an empty entry: data size 0, header
-    // size 32, type and name ordinal 0.
+// A 32-bit resource file opens with an empty entry: data size 0, header
+// size 32, type and name ordinal 0.
+bool opens_as_res_file(std::span<const std::uint8_t> bytes) {
     static constexpr std::uint8_t kMarker[16] = {0,    0,    0, 0, 32,   0,    0, 0,
                                                  0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};
-    if (bytes.size() < 32 || !std::equal(std::begin(kMarker), std::end(kMarker), bytes.begin())) {
-        return ParseError{0, "not a 32-bit resource file (it must open with an empty entry)"};
+    return bytes.size() >= 32 && std::equal(std::begin(kMarker), std::end(kMarker), bytes.begin());
+}
+
+// An entry of a .res file, and where it ends (before the next one's padding).
+struct ResFileEntry {
+    ResourceEntry entry;
+    std::size_t end = 0;
+};
+
+// The entry at `offset`: its two sizes, which must fit in the file, then
+// the rest of its header, then its data.
+Result<ResFileEntry> read_res_entry(std::span<const std::uint8_t> bytes, std::size_t offset) {
+    Reader r(bytes.subspan(offset), offset);
+    const std::uint32_t data_size = r.u32("resource data size");
+    const std::uint32_t header_size = r.u32("resource header size");
+    if (r.failed()) {
+        return *r.error();
+    }
+    if (header_size < 32 || header_size > r.remaining() + 8 ||
+        data_size > bytes.size() - offset - header_size) {
+        return Error::at_byte(offset, "resource header or data runs past the end of the file");
+    }
+    Reader header(bytes.subspan(offset, header_size), offset);
+    header.skip(8, "resource header");
+    ResourceEntry entry;
+    entry.type = res_name(header, "resource type");
+    entry.name = res_name(header, "resource name");
+    header.align(4, "resource header");
+    header.u32("data version");
+    header.u16("memory flags");
+    entry.language = header.u16("language");
+    header.u32("version");
+    header.u32("characteristics");
+    if (header.failed()) {
+        return *header.error();
+    }
+    const auto data = bytes.subspan(offset + header_size, data_size);
+    entry.data.assign(data.begin(), data.end());
+    return ResFileEntry{std::move(entry), offset + header_size + data_size};
+}
+
+// The empty entry (type 0, name 0) that marks a 32-bit resource file; it
+// holds no resource.
+bool is_marker(const ResourceEntry& entry) {
+    return entry.data.empty() && entry.type == ResId::number(0);
+}
+
+}  // namespace
+
+Result<std::vector<ResourceEntry>> parse_res_file(std::span<const std::uint8_t> bytes) {
+    if (!opens_as_res_file(bytes)) {
+        return Error::at_byte(0, "not a 32-bit resource file (it must open with an empty entry)");
     }
     std::vector<ResourceEntry> entries;
     std::size_t offset = 0;
     while (offset < bytes.size()) {
-        Reader r(bytes.subspan(offset));
-        const std::uint32_t data_size = r.u32("resource data size");
-        const std::uint32_t header_size = r.u32("resource header size");
-        if (r.failed()) {
-            return ParseError{offset + r.error()->offset, r.error()->message};
+        auto read = read_res_entry(bytes, offset);
+        if (!read.ok()) {
+            return read.error();
         }
-        if (header_size < 32 || header_size > r.remaining() + 8 ||
-            data_size > bytes.size() - offset - header_size) {
-            return ParseError{offset, "resource header or data runs past the end of the file"};
+        if (!is_marker(read.value().entry)) {
+            entries.push_back(std::move(read.value().entry));
         }
-        Reader header(bytes.subspan(offset, header_size));
-        header.skip(8, "resource header");
-        ResourceEntry entry;
-        entry.type = res_name(header, "resource type");
-        entry.name = res_name(header, "resource name");
-        header.align(4, "resource header");
-        header.u32("data version");
-        header.u16("memory flags");
-        entry.language = header.u16("language");
-        header.u32("version");
-        header.u32("characteristics");
-        if (header.failed()) {
-            return ParseError{offset + header.error()->offset, header.error()->message};
-        }
-        const auto data = bytes.subspan(offset + header_size, data_size);
-        entry.data.assign(data.begin(), data.end());
-        // The file opens with an empty entry (type 0, name 0) that marks it
-        // as a 32-bit resource file; it holds no resource.
-        const bool marker = data_size == 0 && entry.type == ResId::number(0);
-        if (!marker) {
-            entries.push_back(std::move(entry));
-        }
-        std::size_t next = offset + header_size + data_size;
-        next += (4 - next % 4) % 4;
+        const std::size_t next = read.value().end + (4 - read.value().end % 4) % 4;
         if (next > bytes.size()) {
             // The last entry's padding may be left out.
             break;
@@ -108,7 +130,7 @@ Parsed<std::vector<ResourceEntry>> parse_res_file(std::span<const std::uint8_t> 
     return entries;
 }
 
-Parsed<DialogTemplate> parse_dialog_template(std::span<const std::uint8_t> bytes) {
+Result<DialogTemplate> parse_dialog_template(std::span<const std::uint8_t> bytes) {
     Reader r(bytes);
     DialogTemplate t;
     t.style = r.u32("dialog style");
@@ -146,7 +168,7 @@ Parsed<DialogTemplate> parse_dialog_template(std::span<const std::uint8_t> bytes
             return *r.error();
         }
         if (!window_class) {
-            return ParseError{r.pos(), "control " + std::to_string(i + 1) + " has no class"};
+            return Error::at_byte(r.pos(), "control " + std::to_string(i + 1) + " has no class");
         }
         item.window_class = *window_class;
         item.title = title.value_or(ResId::text(u""));
@@ -156,7 +178,7 @@ Parsed<DialogTemplate> parse_dialog_template(std::span<const std::uint8_t> bytes
     return t;
 }
 
-Parsed<std::vector<IconDirEntry>> parse_icon_group(std::span<const std::uint8_t> bytes) {
+Result<std::vector<IconDirEntry>> parse_icon_group(std::span<const std::uint8_t> bytes) {
     Reader r(bytes);
     const std::uint16_t reserved = r.u16("icon group header");
     const std::uint16_t type = r.u16("icon group header");
@@ -165,7 +187,7 @@ Parsed<std::vector<IconDirEntry>> parse_icon_group(std::span<const std::uint8_t>
         return *r.error();
     }
     if (reserved != 0 || type != 1) {
-        return ParseError{0, "not an icon group (reserved 0 and type 1 expected)"};
+        return Error::at_byte(0, "not an icon group (reserved 0 and type 1 expected)");
     }
     std::vector<IconDirEntry> entries;
     for (std::uint16_t i = 0; i < count; ++i) {
@@ -188,8 +210,20 @@ Parsed<std::vector<IconDirEntry>> parse_icon_group(std::span<const std::uint8_t>
     return entries;
 }
 
-Parsed<IconImage> parse_icon_image(std::span<const std::uint8_t> bytes) {
-    Reader r(bytes);
+namespace {
+
+// What the decoder needs of an icon image's BITMAPINFOHEADER.
+struct BitmapHeader {
+    std::uint32_t size = 0;
+    int width = 0;
+    int height = 0;  // the header gives it twice: colour bits and mask
+    int bit_count = 0;
+    std::uint32_t colours_used = 0;
+};
+
+// Reads the header and checks it: a size inside the file, 1 to 256 pixels
+// each way, one plane, no compression, and 1, 4, 8 or 32 bits per pixel.
+Result<BitmapHeader> read_bitmap_header(Reader& r, std::size_t file_size) {
     const std::uint32_t header_size = r.u32("bitmap header");
     const std::int32_t width = r.i32("bitmap header");
     const std::int32_t height2 = r.i32("bitmap header");
@@ -202,69 +236,113 @@ Parsed<IconImage> parse_icon_image(std::span<const std::uint8_t> bytes) {
     if (r.failed()) {
         return *r.error();
     }
-    if (header_size < 40 || header_size > bytes.size()) {
-        return ParseError{0, "bitmap header size out of range"};
+    if (header_size < 40 || header_size > file_size) {
+        return Error::at_byte(0, "bitmap header size out of range");
     }
     if (width < 1 || width > 256 || height2 < 2 || height2 > 512 || height2 % 2 != 0) {
-        return ParseError{4, "icon size out of range (1 to 256 pixels, height given twice)"};
+        return Error::at_byte(4, "icon size out of range (1 to 256 pixels, height given twice)");
     }
     if (planes != 1 || compression != 0) {
-        return ParseError{12, "only uncompressed single-plane icons are supported"};
+        return Error::at_byte(12, "only uncompressed single-plane icons are supported");
     }
     if (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 32) {
-        return ParseError{14, "unsupported bits per pixel " + std::to_string(bit_count)};
+        return Error::at_byte(14, "unsupported bits per pixel " + std::to_string(bit_count));
     }
-    r.skip(header_size - 40, "bitmap header");
+    return BitmapHeader{header_size, width, height2 / 2, bit_count, colours_used};
+}
 
+// The colour table of an image of up to 8 bits per pixel (none for 32):
+// colours_used entries, or as many as the bit depth has when that is 0.
+Result<std::vector<std::uint32_t>> read_palette(Reader& r, const BitmapHeader& h) {
     std::vector<std::uint32_t> palette;
-    if (bit_count <= 8) {
-        const std::uint32_t max_colours = 1u << bit_count;
-        const std::uint32_t n = colours_used == 0 ? max_colours : colours_used;
-        if (n > max_colours) {
-            return ParseError{32, "more palette colours than the bit depth allows"};
-        }
-        for (std::uint32_t i = 0; i < n; ++i) {
-            const std::uint8_t b = r.u8("palette");
-            const std::uint8_t g = r.u8("palette");
-            const std::uint8_t red = r.u8("palette");
-            r.u8("palette");
-            palette.push_back(0xFF000000u | red << 16 | g << 8 | b);
-        }
+    if (h.bit_count > 8) {
+        return palette;
     }
-    const int w = width;
-    const int h = height2 / 2;
-    const std::size_t colour_stride = ((static_cast<std::size_t>(w) * bit_count + 31) / 32) * 4;
-    const std::size_t mask_stride = ((static_cast<std::size_t>(w) + 31) / 32) * 4;
-    auto colour = r.take(colour_stride * h, "icon colour bits");
-    auto mask = r.take(mask_stride * h, "icon transparency mask");
-    if (r.failed()) {
-        return *r.error();
+    const std::uint32_t max_colours = 1u << h.bit_count;
+    const std::uint32_t n = h.colours_used == 0 ? max_colours : h.colours_used;
+    if (n > max_colours) {
+        return Error::at_byte(32, "more palette colours than the bit depth allows");
     }
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint8_t b = r.u8("palette");
+        const std::uint8_t g = r.u8("palette");
+        const std::uint8_t red = r.u8("palette");
+        r.u8("palette");
+        palette.push_back(0xFF000000u | red << 16 | g << 8 | b);
+    }
+    return palette;
+}
 
-    IconImage image{w, h, bit_count, std::vector<std::uint32_t>(static_cast<std::size_t>(w) * h)};
+// The bytes of a row of `width` pixels of `bits` each, padded to 32 bits.
+std::size_t row_bytes(int width, int bits) {
+    return ((static_cast<std::size_t>(width) * bits + 31) / 32) * 4;
+}
+
+// Pixel x of a row of colour bits, as 0xAARRGGBB: 32-bit pixels are BGRA,
+// the others index the palette (nothing when it has no such colour).
+std::optional<std::uint32_t> pixel(std::span<const std::uint8_t> row, int x, int bit_count,
+                                   const std::vector<std::uint32_t>& palette) {
+    if (bit_count == 32) {
+        const std::size_t i = static_cast<std::size_t>(x) * 4;
+        return static_cast<std::uint32_t>(row[i + 3]) << 24 | row[i + 2] << 16 | row[i + 1] << 8 |
+               row[i];
+    }
+    const std::size_t bit = static_cast<std::size_t>(x) * bit_count;
+    const std::uint8_t byte = row[bit / 8];
+    const unsigned shift = 8 - bit_count - bit % 8;
+    const unsigned index = (byte >> shift) & ((1u << bit_count) - 1);
+    if (index >= palette.size()) {
+        return std::nullopt;
+    }
+    return palette[index];
+}
+
+// Fills the image's pixels, top row first, from the colour bits and the
+// transparency mask, both stored bottom-up; a pixel the mask marks is 0.
+Result<void> decode_pixels(std::span<const std::uint8_t> colour, std::span<const std::uint8_t> mask,
+                           const std::vector<std::uint32_t>& palette, IconImage& image) {
+    const int w = image.width;
+    const int h = image.height;
+    const std::size_t colour_stride = row_bytes(w, image.bit_count);
+    const std::size_t mask_stride = row_bytes(w, 1);
     for (int y = 0; y < h; ++y) {
-        // Rows are stored bottom-up.
         const auto row = colour.subspan(colour_stride * (h - 1 - y), colour_stride);
         const auto mask_row = mask.subspan(mask_stride * (h - 1 - y), mask_stride);
         for (int x = 0; x < w; ++x) {
-            std::uint32_t argb = 0;
-            if (bit_count == 32) {
-                const std::size_t i = static_cast<std::size_t>(x) * 4;
-                argb = static_cast<std::uint32_t>(row[i + 3]) << 24 | row[i + 2] << 16 |
-                       row[i + 1] << 8 | row[i];
-            } else {
-                const std::size_t bit = static_cast<std::size_t>(x) * bit_count;
-                const std::uint8_t byte = row[bit / 8];
-                const unsigned shift = 8 - bit_count - bit % 8;
-                const unsigned index = (byte >> shift) & ((1u << bit_count) - 1);
-                if (index >= palette.size()) {
-                    return ParseError{0, "pixel uses a colour missing from the palette"};
-                }
-                argb = palette[index];
+            const auto argb = pixel(row, x, image.bit_count, palette);
+            if (!argb) {
+                return Error::at_byte(0, "pixel uses a colour missing from the palette");
             }
             const bool transparent = (mask_row[x / 8] >> (7 - x % 8)) & 1;
-            image.argb[static_cast<std::size_t>(y) * w + x] = transparent ? 0 : argb;
+            image.argb[static_cast<std::size_t>(y) * w + x] = transparent ? 0 : *argb;
         }
+    }
+    return {};
+}
+
+}  // namespace
+
+Result<IconImage> parse_icon_image(std::span<const std::uint8_t> bytes) {
+    Reader r(bytes);
+    const auto header = read_bitmap_header(r, bytes.size());
+    if (!header.ok()) {
+        return header.error();
+    }
+    const BitmapHeader& h = header.value();
+    r.skip(h.size - 40, "bitmap header");
+    const auto palette = read_palette(r, h);
+    if (!palette.ok()) {
+        return palette.error();
+    }
+    auto colour = r.take(row_bytes(h.width, h.bit_count) * h.height, "icon colour bits");
+    auto mask = r.take(row_bytes(h.width, 1) * h.height, "icon transparency mask");
+    if (r.failed()) {
+        return *r.error();
+    }
+    IconImage image{h.width, h.height, h.bit_count,
+                    std::vector<std::uint32_t>(static_cast<std::size_t>(h.width) * h.height)};
+    if (auto decoded = decode_pixels(colour, mask, palette.value(), image); !decoded.ok()) {
+        return decoded.error();
     }
     return image;
 }

@@ -47,7 +47,7 @@ struct ResourceEntry {
     std::uint32_t rva = 0;
 };
 
-Parsed<std::vector<ResourceEntry>> parse_res_file(std::span<const std::uint8_t> bytes);
+Result<std::vector<ResourceEntry>> parse_res_file(std::span<const std::uint8_t> bytes);
 
 // --- Dialog templates (DLGTEMPLATE and its DLGITEMTEMPLATEs) ---------------
 struct DialogItem {
@@ -76,7 +76,7 @@ constexpr std::uint32_t kDsSetFont = 0x40;
 constexpr std::uint16_t kButtonClass = 0x80;
 constexpr std::uint16_t kStaticClass = 0x82;
 
-Parsed<DialogTemplate> parse_dialog_template(std::span<const std::uint8_t> bytes);
+Result<DialogTemplate> parse_dialog_template(std::span<const std::uint8_t> bytes);
 
 // --- Icons -------------------------------------------------------------------
 struct IconDirEntry {
@@ -88,7 +88,7 @@ struct IconDirEntry {
     std::uint16_t icon_id = 0;  // the RT_ICON resource holding the image
 };
 
-Parsed<std::vector<IconDirEntry>> parse_icon_group(std::span<const std::uint8_t> bytes);
+Result<std::vector<IconDirEntry>> parse_icon_group(std::span<const std::uint8_t> bytes);
 
 // An icon image decoded to 0xAARRGGBB pixels, top row first.
 struct IconImage {
@@ -100,7 +100,7 @@ struct IconImage {
 
 // Decodes an RT_ICON image: a DIB of 1, 4, 8 or 32 bits per pixel with its
 // transparency mask.
-Parsed<IconImage> parse_icon_image(std::span<const std::uint8_t> bytes);
+Result<IconImage> parse_icon_image(std::span<const std::uint8_t> bytes);
 
 }  // namespace sim
 

@@ -390,7 +390,8 @@ test('a second server on the same port is refused, with exit status 1', async ()
   const second = spawn(SIM, ['--port', String(sim.port)], { stdio: ['ignore', 'pipe', 'pipe'] });
   let err = '';
   second.stderr.on('data', (d) => { err += d; });
-  const code = await new Promise((resolve) => second.on('exit', resolve));
+  // 'close', not 'exit': the process may exit before its stderr has been read.
+  const code = await new Promise((resolve) => second.on('close', resolve));
   assert.equal(code, 1, err);
   assert.match(err, new RegExp(`127\\.0\\.0\\.1:${sim.port} is in use`));
   // The first one still serves.

@@ -28,14 +28,14 @@ TEST(ExportLists, ABadLineIsRefusedNamingFileAndLine) {
     for (const auto& c : cases) {
         auto parsed = sim::parse_export_list(c.text, "x.exports");
         ASSERT_FALSE(parsed.ok()) << c.text;
-        EXPECT_EQ(parsed.error().message.rfind(c.error, 0), 0u) << parsed.error().message;
+        EXPECT_EQ(parsed.error().describe().rfind(c.error, 0), 0u) << parsed.error().describe();
     }
 }
 
 TEST(ExportLists, AnImportFindsItsExportByNameOrOrdinalInAnyCaseOfTheDll) {
     auto list = sim::parse_export_list(
         "library coredll.dll  # the core\nSleep 496 by-name # [CE3]\nFoo 7 by-ordinal\n", "c");
-    ASSERT_TRUE(list.ok()) << list.error().message;
+    ASSERT_TRUE(list.ok()) << list.error().describe();
     const std::vector<sim::ExportList> lists = {list.value()};
 
     auto by_name = sim::find_export(lists, {"COREDLL.DLL", std::nullopt, "Sleep"});
@@ -81,7 +81,7 @@ TEST(SymbolMap, ReadsRvasAndRefusesMalformedLines) {
         "# corvane.exe, ImageBase 0x00010000\n00001000 .text WinMain\n"
         "00003000 .data AppState\n00002010 .rdata kTable\n00002020 .rdata kTable\n",
         "m");
-    ASSERT_TRUE(map.ok()) << map.error().message;
+    ASSERT_TRUE(map.ok()) << map.error().describe();
     EXPECT_EQ(map.value().at("AppState").rva, 0x3000u);
     EXPECT_EQ(map.value().at("AppState").section, ".data");
     EXPECT_FALSE(map.value().at("WinMain").ambiguous);
@@ -91,7 +91,7 @@ TEST(SymbolMap, ReadsRvasAndRefusesMalformedLines) {
                             "00001000 WinMain\n", "00001000 .text WinMain extra\n"}) {
         auto refused = sim::parse_symbol_map(bad, "m");
         ASSERT_FALSE(refused.ok()) << bad;
-        EXPECT_EQ(refused.error().message.rfind("m:1: expected", 0), 0u) << bad;
+        EXPECT_EQ(refused.error().describe().rfind("m:1: expected", 0), 0u) << bad;
     }
 }
 

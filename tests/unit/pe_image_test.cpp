@@ -1,6 +1,6 @@
 // The executable image reader: a good image read back field by field, its
-// resources serving the module, and damaged files refused with a
-// ParseError where the damage is (never a read outside the file: the asan
+// resources serving the module, and damaged files refused with an error
+// at the byte where the damage is (never a read outside the file: the asan
 // build checks that).
 #include <gtest/gtest.h>
 
@@ -267,7 +267,7 @@ const Damage kDamages[] = {
     {"data overlapping", overlap_data, "add up to more"},
 };
 
-TEST(PeImageDamage, EachCorruptHeaderIsAParseErrorWhereItIs) {
+TEST(PeImageDamage, EachCorruptHeaderIsAnErrorWhereItIs) {
     for (const Damage& c : kDamages) {
         pe_test::Built built = good_image();
         const std::size_t offset = c.apply(built.file, built.layout);

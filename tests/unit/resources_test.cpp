@@ -371,7 +371,8 @@ TEST(DamagedResources, EveryTruncationOfTheResFileIsHandled) {
             }
         } else {
             EXPECT_FALSE(parsed.error().message.empty());
-            EXPECT_LE(parsed.error().offset, n);
+            ASSERT_TRUE(parsed.error().offset.has_value()) << n;
+            EXPECT_LE(*parsed.error().offset, n);
         }
     }
 }

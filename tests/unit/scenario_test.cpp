@@ -11,7 +11,7 @@ namespace {
 
 using sim::Command;
 
-sim::Result<std::vector<Command>, sim::ScenarioError> parse(const std::string& text) {
+sim::Result<std::vector<Command>> parse(const std::string& text) {
     std::istringstream in(text);
     return sim::parse_scenario(in, "s.scn", sim::corvane_names());
 }
@@ -98,6 +98,24 @@ TEST(ScenarioLanguage, EveryKindOfBadLineIsRefusedWithItsLineNumber) {
         EXPECT_FALSE(error.message.empty()) << line;
         EXPECT_EQ(error.describe().rfind("s.scn:3: ", 0), 0u) << error.describe();
     }
+}
+
+TEST(ScenarioLanguage, ABadCommandWordIsPlacedAtItsColumn) {
+    const std::pair<const char*, int> bad[] = {
+        {"dance", 1},
+        {"   dance 3", 4},
+        {"\t \"quoted\" ok", 3},
+    };
+    for (const auto& [line, column] : bad) {
+        auto result = parse("ok\n" + std::string(line) + "\n");
+        ASSERT_FALSE(result.ok()) << line;
+        EXPECT_EQ(result.error().column, column) << line;
+        EXPECT_EQ(result.error().describe().rfind("s.scn:2: ", 0), 0u) << result.error().describe();
+    }
+    // An error in a later word has no column of its own.
+    auto later = parse("wait 6min\n");
+    ASSERT_FALSE(later.ok());
+    EXPECT_EQ(later.error().column, std::nullopt);
 }
 
 }  // namespace

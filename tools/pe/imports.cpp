@@ -162,7 +162,7 @@ std::vector<sim::ExportList> read_export_lists(const std::vector<std::string>& p
         const std::string& text = texts.emplace_back(bytes.begin(), bytes.end());
         auto parsed = sim::parse_export_list(text, path);
         if (!parsed.ok()) {
-            throw Error(parsed.error().message);
+            throw Error(parsed.error().describe());
         }
         sim::ExportList& list = parsed.value();
         if (!is_dll_name(list.dll)) {

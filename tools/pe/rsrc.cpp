@@ -214,7 +214,7 @@ std::vector<ResEntry> read_res(const std::string& path) {
     auto parsed = sim::parse_res_file(read_file(path));
     if (!parsed.ok()) {
         std::ostringstream text;
-        text << path << ": at offset 0x" << std::hex << parsed.error().offset << ": "
+        text << path << ": at offset 0x" << std::hex << parsed.error().offset.value_or(0) << ": "
              << parsed.error().message;
         throw Error(text.str());
     }

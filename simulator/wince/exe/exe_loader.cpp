@@ -56,7 +56,7 @@ Result<std::uint32_t, ExeRefusal> state_record_rva(const PeImage& image,
     }
     auto map = parse_symbol_map(*symbols, "symbol map");
     if (!map.ok()) {
-        return ExeRefusal{0, map.error().message};
+        return ExeRefusal{0, map.error().describe()};
     }
     auto it = map.value().find(state.symbol);
     if (it == map.value().end() || it->second.ambiguous) {

@@ -89,28 +89,30 @@ Result<ExportList> parse_export_list(std::string_view text, std::string_view fil
     ExportList list;
     auto lines = worded_lines(text);
     if (!lines.ok()) {
-        return Error{std::string(file) + ":" + lines.error().message};
+        Error error = lines.error();
+        error.file = file;
+        return error;
     }
-    for (const auto& [number, w] : lines.value()) {
-        const std::string where = std::string(file) + ":" + std::to_string(number) + ": ";
+    for (const auto& [line, w] : lines.value()) {
         if (list.dll.empty()) {
             if (w.size() != 2 || w[0] != "library") {
-                return Error{where + "expected 'library <name>.dll' first"};
+                return Error::at_line(std::string(file), line,
+                                      "expected 'library <name>.dll' first");
             }
             list.dll = std::string(w[1]);
             continue;
         }
         auto e = parse_export(w);
         if (!e.ok()) {
-            return Error{where + e.error().message};
+            return Error::at_line(std::string(file), line, e.error().message);
         }
         if (auto twice = duplicate(list, e.value())) {
-            return Error{where + *twice};
+            return Error::at_line(std::string(file), line, *twice);
         }
         list.exports.push_back(std::move(e.value()));
     }
     if (list.dll.empty()) {
-        return Error{std::string(file) + ": no 'library' line"};
+        return Error{.message = "no 'library' line", .file = std::string(file)};
     }
     return list;
 }

@@ -21,7 +21,7 @@ ExportList built_in(std::span<const std::uint8_t> bytes, std::string_view file) 
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     auto list = parse_export_list(text, file);
     if (!list.ok()) {
-        fatal("the built-in export list does not parse: " + list.error().message);
+        fatal("the built-in export list does not parse: " + list.error().describe());
     }
     return std::move(list.value());
 }
