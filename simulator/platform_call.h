@@ -22,7 +22,7 @@ struct NoPreemption {};
 class PlatformCall {
   public:
     explicit PlatformCall(const char* name) : PlatformCall(name, NoPreemption{}) {
-        device_.kernel().preemption_point(lock_);
+        device_.kernel().preemption_point(lock_, name);
     }
 
     PlatformCall(const char* name, NoPreemption)

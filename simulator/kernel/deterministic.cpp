@@ -28,8 +28,11 @@ struct DeterministicScheduler::FiberThread : SimThread {
 };
 
 DeterministicScheduler::DeterministicScheduler(KernelOptions options) : Kernel(options) {
-    if (options.seed) {
-        rng_.emplace(*options.seed);
+    if (options.chooser != nullptr) {
+        chooser_ = options.chooser;
+    } else if (options.seed) {
+        seeded_.emplace(*options.seed);
+        chooser_ = &*seeded_;
     }
 }
 
@@ -62,15 +65,14 @@ void DeterministicScheduler::make_ready(SimThread& t) {
     ready_.push_back(&t);
 }
 
-bool DeterministicScheduler::yields_at_random() {
-    return rng_ && ((*rng_)() % 4) == 0;
-}
-
 SimThread* DeterministicScheduler::take_next_ready() {
     std::size_t index = 0;
-    if (rng_ && ready_.size() > 1) {
-        index = (*rng_)() % ready_.size();
+    if (chooser_ != nullptr && ready_.size() > 1) {
+        index = chooser_->choose({.kind = ChoiceKind::Thread,
+                                  .options = ready_.size(),
+                                  .last_gave_way = ready_.back() == gave_way_});
     }
+    gave_way_ = nullptr;
     SimThread* next = ready_[index];
     ready_.erase(ready_.begin() + static_cast<std::ptrdiff_t>(index));
     return next;
@@ -97,11 +99,40 @@ void DeterministicScheduler::yield_to_driver(Lock& lock, FiberThread& self) {
     lock.lock();
 }
 
-void DeterministicScheduler::give_way(Lock& lock, SimThread& self) {
-    if (!ready_.empty() && yields_at_random()) {
+bool DeterministicScheduler::input_cuts_in(const SimThread* running, const char* call) {
+    if (!input_due_ || input_taken_ || chooser_ == nullptr) {
+        return input_taken_;
+    }
+    input_taken_ =
+        chooser_->choose(
+            {.kind = ChoiceKind::Input, .options = 2, .running = running, .call = call}) == 1;
+    return input_taken_;
+}
+
+void DeterministicScheduler::give_way(Lock& lock, SimThread& self, const char* call) {
+    if (chooser_ == nullptr) {
+        return;
+    }
+    chooser_->step();
+    if (input_cuts_in(&self, call)) {
+        // The world acts before this call; the thread is first in line after.
+        set_state(self, SimThread::State::Ready);
+        ready_.push_front(&self);
+        yield_to_driver(lock, static_cast<FiberThread&>(self));
+        return;
+    }
+    if (!ready_.empty() &&
+        chooser_->choose(
+            {.kind = ChoiceKind::GiveWay, .options = 2, .running = &self, .call = call}) == 1) {
         make_ready(self);
+        gave_way_ = &self;
         yield_to_driver(lock, static_cast<FiberThread&>(self));
     }
+}
+
+void DeterministicScheduler::set_input_due(bool due) {
+    input_due_ = due;
+    input_taken_ = false;
 }
 
 void DeterministicScheduler::wait_until_woken(Lock& lock, SimThread& self) {
@@ -112,7 +143,7 @@ void DeterministicScheduler::settle(Lock& lock) {
     // When a thread gives way, time steps on (if the driver is advancing
     // it) before the next thread is chosen: a thread that is the only one
     // due then runs on without the driver taking a turn.
-    while (!ready_.empty()) {
+    while (!ready_.empty() && !input_cuts_in(nullptr, nullptr)) {
         run(lock, static_cast<FiberThread&>(*take_next_ready()));
         step_for_driver();
     }

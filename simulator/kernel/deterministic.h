@@ -25,11 +25,12 @@ class DeterministicScheduler final : public Kernel {
     void settle(Lock& lock) override;
     void advance_to(Lock& lock, Millis t, bool run_last) override;
     void shutdown() override;
+    void set_input_due(bool due) override;
 
   private:
     struct FiberThread;
 
-    void give_way(Lock& lock, SimThread& self) override;
+    void give_way(Lock& lock, SimThread& self, const char* call) override;
     void wait_until_woken(Lock& lock, SimThread& self) override;
     std::unique_ptr<SimThread> make_thread() override;
     bool start(SimThread& t) override;
@@ -40,17 +41,20 @@ class DeterministicScheduler final : public Kernel {
     // On the driver: runs `t` until it blocks, yields or ends.
     void run(Lock& lock, FiberThread& t);
     static void thread_body(DeterministicScheduler* self, FiberThread* t);
-    // The next thread to run, taken off the ready queue: the first, or with
-    // a seed one drawn at random when more than one is ready.
+    // The next thread to run, taken off the ready queue: the first, or the
+    // one the chooser picks when more than one is ready.
     SimThread* take_next_ready();
+    // Whether the chooser lets the due input arrive now; when it does, the
+    // driver gets it at once.
+    bool input_cuts_in(const SimThread* running, const char* call);
     // While the driver advances time and nothing is ready, moves time to
     // the next deadline within its target.
     void step_for_driver();
-    // With a seed, whether a thread gives way to another at a platform call
-    // (one time in four); never without one.
-    bool yields_at_random();
-
-    std::optional<std::mt19937_64> rng_;
+    std::optional<SeededChooser> seeded_;
+    Chooser* chooser_ = nullptr;  // null: every default
+    bool input_due_ = false;
+    bool input_taken_ = false;             // the due input cut in: settle returns
+    const SimThread* gave_way_ = nullptr;  // the thread that last gave way
     Millis now_ = 0;
     std::deque<SimThread*> ready_;
     FiberThread* running_ = nullptr;        // nullptr: the driver

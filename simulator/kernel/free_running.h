@@ -29,7 +29,7 @@ class FreeRunningScheduler final : public Kernel {
     struct HostThread;
 
     // The host interleaves the threads: none gives way of its own accord.
-    void give_way(Lock&, SimThread&) override {}
+    void give_way(Lock&, SimThread&, const char*) override {}
     void wait_until_woken(Lock& lock, SimThread& self) override;
     std::unique_ptr<SimThread> make_thread() override;
     bool start(SimThread& t) override;

@@ -123,13 +123,13 @@ SimThread& Kernel::mark_blocked(const void* channel, std::optional<Millis> wake_
     return *self;
 }
 
-void Kernel::preemption_point(Lock& lock) {
+void Kernel::preemption_point(Lock& lock, const char* call) {
     SimThread* self = current();
     if (self == nullptr) {
         return;
     }
     unwind_if_killed(*self);
-    give_way(lock, *self);
+    give_way(lock, *self, call);
     unwind_if_killed(*self);
 }
 

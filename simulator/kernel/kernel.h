@@ -41,6 +41,8 @@
 #include <string>
 #include <vector>
 
+#include "simulator/kernel/chooser.h"
+
 namespace sim {
 
 using Millis = std::int64_t;
@@ -92,7 +94,11 @@ class SimThread {
 
 struct KernelOptions {
     Scheduling scheduling = Scheduling::Deterministic;
-    std::optional<std::uint64_t> seed;   // random interleaving when set
+    std::optional<std::uint64_t> seed;  // random interleaving when set
+    // Where the deterministic scheduler takes its choices (chooser.h); when
+    // null, from a SeededChooser with the seed, or the defaults without one.
+    // It must outlive the kernel.
+    Chooser* chooser = nullptr;
     double free_running_speed = 1000.0;  // virtual ms per wall ms (free-running)
 };
 
@@ -144,7 +150,8 @@ class Kernel {
     // --- Inside a platform call (lock held, on a program thread) ---------
     // Where another thread may take over; throws ThreadKilled for a killed
     // thread. Nothing happens here on the driver.
-    void preemption_point(Lock& lock);
+    // `call` names the platform call about to run, for the chooser.
+    void preemption_point(Lock& lock, const char* call);
     // Blocks until notify(channel) or until virtual time `wake_at`, then
     // tells the wait observer; throws ThreadKilled instead for a thread
     // killed meanwhile. Fatal on the driver.
@@ -164,6 +171,10 @@ class Kernel {
     // and letting the woken threads run. With run_last false, the threads
     // woken exactly at `t` are left ready for the caller to run later.
     virtual void advance_to(Lock& lock, Millis t, bool run_last = true) = 0;
+    // The world has an input due: while set, the deterministic scheduler
+    // lets its chooser say at each scheduling point whether the input
+    // arrives now, and settle() then returns with threads still ready.
+    virtual void set_input_due(bool due) { (void)due; }
     // Ends every thread and frees what they hold (lock not held). Each
     // scheduler's destructor calls it.
     virtual void shutdown() = 0;
@@ -173,7 +184,7 @@ class Kernel {
 
     // The scheduler's own part of preemption_point(), on a program thread
     // not killed: lets other threads run first if the scheduler so chooses.
-    virtual void give_way(Lock& lock, SimThread& self) = 0;
+    virtual void give_way(Lock& lock, SimThread& self, const char* call) = 0;
     // The scheduler's own part of block(): `self`, already marked blocked,
     // waits until it is made ready, or its deadline passes, or it is
     // killed. The caller clears what it waited on.
