@@ -24,6 +24,19 @@ int tray_icon_resource(const ScreenView& screen) {
 
 }  // namespace
 
+std::string broken_at_every_step(const Snapshot& s) {
+    const AppStateRecord app = corvane_state(s.program);
+    const std::uint64_t posted = s.bubble_counts.accepted - s.bubble_counts.remove_calls;
+    if (app.pendingNotifications < 0 ||
+        static_cast<std::uint64_t>(app.pendingNotifications) > posted) {
+        std::ostringstream why;
+        why << "pending count " << app.pendingNotifications << " with " << posted
+            << " bubbles posted and not removed";
+        return why.str();
+    }
+    return {};
+}
+
 std::string broken_invariant(const Snapshot& s) {
     std::ostringstream why;
     const AppStateRecord app = corvane_state(s.program);
@@ -77,6 +90,16 @@ std::string broken_after_end(const Snapshot& after, std::string_view input,
             << after.hardware.mhz << " MHz";
     }
     return why.str();
+}
+
+Invariants corvane_invariants() {
+    Invariants inv;
+    inv.at_every_step = broken_at_every_step;
+    inv.when_idle = broken_invariant;
+    inv.at_end = [](const Snapshot& after, const std::string& input, const Snapshot& before) {
+        return broken_after_end(after, input, before);
+    };
+    return inv;
 }
 
 std::string broken_after_period(const Snapshot& s) {

@@ -6,9 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "simulator/explore.h"
 #include "simulator/snapshot.h"
 
 namespace sim {
+
+// What holds at every step, even in the middle of a platform call's
+// caller: the bubble count is never below 0 nor above the bubbles posted
+// and not yet removed.
+std::string broken_at_every_step(const Snapshot& s);
 
 // What holds whenever every program thread is blocked: one tray icon
 // exactly while the program runs in the tray, showing the mode it runs;
@@ -28,6 +34,9 @@ std::string broken_after_end(const Snapshot& after, std::string_view input, cons
 // After a whole monitor period in the tray with mapping working, the clock
 // runs the requested setting; "" when it does.
 std::string broken_after_period(const Snapshot& s);
+
+// The three, for the explorer.
+Invariants corvane_invariants();
 
 }  // namespace sim
 

@@ -23,19 +23,19 @@ namespace sim {
 // A platform call with its arguments and result, as the program made it.
 struct CallEvent {
     const char* call = "";
-    json args;
-    json ret;
-    std::string note;
+    json args{};
+    json ret{};
+    std::string note{};
     // The address the program made the call from (a loaded image's), or 0.
     std::uint32_t from = 0;
     // For an access made by a trapped instruction: the instruction's address.
-    std::optional<std::uint32_t> trapped_pc;
+    std::optional<std::uint32_t> trapped_pc{};
     void write_json(json& out) const;
 };
 
 // A message taken from a thread's queue and dispatched.
 struct DispatchEvent {
-    Message message;
+    Message message{};
     void write_json(json& out) const;
 };
 
@@ -43,19 +43,19 @@ struct DispatchEvent {
 // its controls.
 struct WindowEvent {
     const char* what = "";  // "dialog-created", "check-box-toggled", ...
-    WindowView window;
+    WindowView window{};
     void write_json(json& out) const;
 };
 
 struct TrayEvent {
-    std::vector<TrayIconView> icons;
+    std::vector<TrayIconView> icons{};
     void write_json(json& out) const;
 };
 
 struct BubbleEvent {
     enum class Change { Shown, Collapsed, Removed };
     Change change = Change::Shown;
-    BubbleView bubble;
+    BubbleView bubble{};
     void write_json(json& out) const;
 };
 
@@ -67,13 +67,13 @@ struct InputPanelEvent {
 // The clock hardware changed: the world's doing (a power cycle, another
 // program) or the program's CCCR store; `clock` is the history's entry.
 struct ClockChangeEvent {
-    ClockEvent clock;
+    ClockEvent clock{};
     void write_json(json& out) const;
 };
 
 // The clock in force after the program's own CCLKCFG write.
 struct ClockNowEvent {
-    ClockEvent clock;
+    ClockEvent clock{};
     void write_json(json& out) const;
 };
 
@@ -87,10 +87,10 @@ struct InputEvent {
         bool delivered = false;
     };
     const char* input = "";
-    std::optional<int> control;           // a click's
-    std::optional<std::int64_t> ms;       // a new double-tap time
+    std::optional<int> control{};         // a click's
+    std::optional<std::int64_t> ms{};     // a new double-tap time
     const char* touch_message = nullptr;  // what a touch told the icon's window
-    std::optional<Posted> posted;         // a posted message
+    std::optional<Posted> posted{};       // a posted message
     const char* ignored = nullptr;        // why it reached no one
     void write_json(json& out) const;
 };
@@ -106,8 +106,8 @@ struct FaultEvent {
 // The process started (state Running) or ended, with what its end freed.
 struct ProcessEvent {
     ProgramState state = ProgramState::Running;
-    std::optional<int> exit_code;
-    Reclaimed released;
+    std::optional<int> exit_code{};
+    Reclaimed released{};
     void write_json(json& out) const;
 };
 

@@ -6,6 +6,7 @@
 #define CORVANE_SIMULATOR_RESULT_H
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -83,6 +84,11 @@ class [[nodiscard]] Result<void, E> {
 
 // Reports a fault the simulator cannot go on from and stops.
 [[noreturn]] void fatal(const std::string& what);
+
+// Called by fatal() after it has said what went wrong, before it stops
+// the process: the explorer reports the schedule that led there, and ends
+// the process with its own exit status.
+void set_fatal_handler(std::function<void(const std::string& what)> handler);
 
 }  // namespace sim
 

@@ -19,6 +19,16 @@ Result<void> parse_command(const std::vector<std::string>& words, int column,
         c.kind = Command::Kind::State;
         return {};
     }
+    if (words[0] == "schedule") {
+        auto schedule = words.size() == 2 ? parse_schedule(words[1])
+                                          : Result<Schedule>(Error{"expected: schedule <choices>"});
+        if (!schedule.ok()) {
+            return schedule.error();
+        }
+        c.kind = Command::Kind::Schedule;
+        c.schedule = std::move(schedule.value());
+        return {};
+    }
     if (words[0] == "expect") {
         auto expectation = parse_expectation(words, names);
         if (!expectation.ok()) {
@@ -84,9 +94,21 @@ Result<std::vector<Command>> parse_scenario(std::istream& in, const std::string&
         if (auto parsed = parse_command(words.value(), command_column, names, c); !parsed.ok()) {
             return on_line(parsed.error(), file, line_no);
         }
+        if (c.kind == Command::Kind::Schedule && !commands.empty()) {
+            return on_line(Error{.message = "the schedule line comes before every command",
+                                 .column = command_column},
+                           file, line_no);
+        }
         commands.push_back(std::move(c));
     }
     return commands;
+}
+
+const Schedule* scenario_schedule(const std::vector<Command>& commands) {
+    if (!commands.empty() && commands.front().kind == Command::Kind::Schedule) {
+        return &commands.front().schedule;
+    }
+    return nullptr;
 }
 
 ScenarioResult run_scenario(Driver& driver, const std::vector<Command>& commands,
@@ -94,6 +116,9 @@ ScenarioResult run_scenario(Driver& driver, const std::vector<Command>& commands
     ScenarioResult result;
     driver.start();
     for (const Command& c : commands) {
+        if (c.kind == Command::Kind::Schedule) {
+            continue;  // the explorer's (run_checked); here the device schedules
+        }
         if (c.kind == Command::Kind::Expect) {
             const Checked checked = check(c.expectation, driver.snapshot());
             ++result.expectations;

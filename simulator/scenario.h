@@ -1,7 +1,9 @@
 // Scenarios: a line-by-line script of input (input.h), snapshots ("state")
 // and expectations (expect.h), run against the simulated device in virtual
 // time. The whole script is parsed before anything runs; a bad line is an
-// error naming the file and line.
+// error naming the file and line. A "schedule <choices>" line, before the
+// first command, runs the scenario under that schedule (schedule.h), as the
+// explorer found it.
 #ifndef CORVANE_SIMULATOR_SCENARIO_H
 #define CORVANE_SIMULATOR_SCENARIO_H
 
@@ -12,17 +14,22 @@
 
 #include "simulator/expect.h"
 #include "simulator/input.h"
+#include "simulator/schedule.h"
 
 namespace sim {
 
 struct Command {
-    enum class Kind { Input, State, Expect };
+    enum class Kind { Input, State, Expect, Schedule };
     int line = 0;
     std::string text;  // the line as written, trailing white space dropped
     Kind kind = Kind::State;
     Input input;
     Expectation expectation;
+    Schedule schedule;
 };
+
+// The schedule a scenario's "schedule" line gives, if it has one.
+const Schedule* scenario_schedule(const std::vector<Command>& commands);
 
 // The commands of a script, or the first bad line's error (its file and
 // line, and the column of the command word when that word is at fault).

@@ -47,7 +47,7 @@ struct Options {
     fs::path source;
     fs::path work;
     std::string only;
-    std::string tests = "unit|scenario|stress";
+    std::string tests = "unit|scenario|stress|explore";
     bool check = false;  // only check that every fault applies
 };
 

@@ -47,7 +47,7 @@ mkdir "$work/a-directory"
 expect_refusal "a directory as the script" "cannot read .*a-directory: not a file" --script "$work/a-directory"
 expect_refusal "port out of range" "--port needs" --port 70000
 expect_refusal "speed of zero" "--speed needs" --speed 0
-expect_refusal "seed without a script" "--seed, --quiet and --trace-out go with --script" --seed 3
+expect_refusal "seed without a script" "--seed, --quiet, --trace-out and --schedule go with --script" --seed 3
 expect_refusal "unknown option" "unknown argument" --script "$work/bad.scn" --colour
 expect_refusal "bad seed" "--seed needs" --script "$work/bad.scn" --seed -3
 
@@ -95,5 +95,18 @@ else
     echo "FAIL corrupt template: $(tail -c 400 "$work/out") $(cat "$work/err")"
     failures=$((failures + 1))
 fi
+
+# Schedules and the explorer.
+printf 'ok\ntap\nexpect program running\n' >"$work/race.scn"
+expect_refusal "a schedule that is no schedule" "--schedule: a schedule is" --script "$work/race.scn" --schedule "3:1,2:1"
+expect_refusal "a schedule with an option of 0" "--schedule: a schedule is" --script "$work/race.scn" --schedule "3:0"
+expect_refusal "a schedule beyond the run" "does not fit the scenario: the run has [0-9]+ choice points" --script "$work/race.scn" --schedule "9999:1"
+expect_refusal "a schedule with a seed" "a schedule makes every choice" --script "$work/race.scn" --schedule "1:1" --seed 3
+printf 'ok\nschedule 1:1\n' >"$work/late-schedule.scn"
+expect_refusal "a schedule line after a command" "late-schedule\.scn:2: the schedule line comes before every command" --script "$work/late-schedule.scn"
+expect_refusal "an exploration of a bad script" "bad\.scn:3: unknown command 'frobnicate'" --explore "$work/bad.scn"
+expect_refusal "a bound beyond 8" "--preemptions needs a bound from 0 to 8" --explore "$work/race.scn" --preemptions 9
+expect_refusal "a bound without the explorer" "--preemptions and --no-reduce go with --explore" --script "$work/race.scn" --preemptions 1
+expect_refusal "explore and script at once" "--script goes without it" --explore "$work/race.scn" --script "$work/race.scn"
 
 exit $((failures > 0))
