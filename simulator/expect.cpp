@@ -194,9 +194,9 @@ const ExpectKind kExpectations[] = {
      },
      [](const json& e, const Snapshot& s) -> Checked {
          const ProgramView& p = s.program;
-         const json state = to_string(p.state);
+         const std::string state = to_string(p.state);
          if (!e.is_object()) {
-             return {state == e, state};
+             return {e.is_string() && e.get_ref<const std::string&>() == state, state};
          }
          if (!p.exit_code) {
              return {false, state};

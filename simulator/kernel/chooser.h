@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <random>
 
 namespace sim {
@@ -42,6 +43,8 @@ struct ChoicePoint {
     const char* call = nullptr;
     // Thread: whether the last one in line is the thread that just gave way.
     bool last_gave_way = false;
+    // The threads ready to run, in line (for a chooser that ranks them).
+    const std::deque<SimThread*>* ready = nullptr;
 };
 
 class Chooser {

@@ -70,7 +70,8 @@ SimThread* DeterministicScheduler::take_next_ready() {
     if (chooser_ != nullptr && ready_.size() > 1) {
         index = chooser_->choose({.kind = ChoiceKind::Thread,
                                   .options = ready_.size(),
-                                  .last_gave_way = ready_.back() == gave_way_});
+                                  .last_gave_way = ready_.back() == gave_way_,
+                                  .ready = &ready_});
     }
     gave_way_ = nullptr;
     SimThread* next = ready_[index];
@@ -103,9 +104,11 @@ bool DeterministicScheduler::input_cuts_in(const SimThread* running, const char*
     if (!input_due_ || input_taken_ || chooser_ == nullptr) {
         return input_taken_;
     }
-    input_taken_ =
-        chooser_->choose(
-            {.kind = ChoiceKind::Input, .options = 2, .running = running, .call = call}) == 1;
+    input_taken_ = chooser_->choose({.kind = ChoiceKind::Input,
+                                     .options = 2,
+                                     .running = running,
+                                     .call = call,
+                                     .ready = &ready_}) == 1;
     return input_taken_;
 }
 
@@ -121,9 +124,11 @@ void DeterministicScheduler::give_way(Lock& lock, SimThread& self, const char* c
         yield_to_driver(lock, static_cast<FiberThread&>(self));
         return;
     }
-    if (!ready_.empty() &&
-        chooser_->choose(
-            {.kind = ChoiceKind::GiveWay, .options = 2, .running = &self, .call = call}) == 1) {
+    if (!ready_.empty() && chooser_->choose({.kind = ChoiceKind::GiveWay,
+                                             .options = 2,
+                                             .running = &self,
+                                             .call = call,
+                                             .ready = &ready_}) == 1) {
         make_ready(self);
         gave_way_ = &self;
         yield_to_driver(lock, static_cast<FiberThread&>(self));

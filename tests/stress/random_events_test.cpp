@@ -5,6 +5,11 @@
 //   CORVANE_RANDOM_SEED=<seed> build/dev/tests/corvane_random_tests
 //
 // CORVANE_RANDOM_SEEDS sets how many seeds run (default 15000; 4000 under a sanitizer).
+// The interleaving is PCT's (pct_chooser.h: random thread priorities and
+// CORVANE_PCT_DEPTH - 1 priority change points, default 3 - 1, among the
+// first CORVANE_PCT_STEPS choices, default 40: a run makes about 14), or with
+// CORVANE_RANDOM_SCHEDULER=seeded the seeded scheduler's (a thread gives
+// way one time in four).
 // CORVANE_EXE runs the seeds on that exe instead of the program built in
 // (the ARM lane).
 #include <gtest/gtest.h>
@@ -19,6 +24,7 @@
 #include "clock/speed_table.h"
 #include "resources/resource.h"
 #include "simulator/corvane_invariants.h"
+#include "simulator/kernel/pct_chooser.h"
 #include "tests/support/test_device.h"
 
 namespace {
@@ -66,9 +72,26 @@ sim::DeviceOptions device_options(sim::Kernel::Options kernel) {
     return options;
 }
 
+std::uint64_t env_number(const char* name, std::uint64_t otherwise) {
+    const char* v = std::getenv(name);
+    return v != nullptr ? std::strtoull(v, nullptr, 10) : otherwise;
+}
+
+bool seeded_scheduler() {
+    const char* v = std::getenv("CORVANE_RANDOM_SCHEDULER");
+    return v != nullptr && std::string(v) == "seeded";
+}
+
 Outcome run_seed(std::uint64_t seed) {
     sim::Kernel::Options kernel;
-    kernel.seed = seed;
+    std::optional<sim::PctChooser> pct;
+    if (seeded_scheduler()) {
+        kernel.seed = seed;
+    } else {
+        pct.emplace(seed, static_cast<int>(env_number("CORVANE_PCT_DEPTH", 3)),
+                    env_number("CORVANE_PCT_STEPS", 40));
+        kernel.chooser = &*pct;
+    }
     sim::Driver device(device_options(kernel));
     std::mt19937_64 rng(seed ^ 0x9E3779B97F4A7C15ULL);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<std::uint64_t>(n)); };
