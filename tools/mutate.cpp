@@ -2,7 +2,7 @@
 // time and runs the fast tests against each, to show which faults the suite
 // catches.
 //
-//   mutate --faults FILE --source DIR --work DIR [--only NAME] [--tests LABELS] [--check]
+//   mutate --faults FILE --source DIR --work DIR [--only NAME[,NAME...]] [--tests LABELS] [--check]
 //
 // The faults are data (see tests/mutation/faults.txt): for each, the file,
 // the exact text to change (found exactly once), its replacement, and why a
@@ -314,10 +314,20 @@ int main(int argc, char** argv) {
     o.work = fs::absolute(o.work);
     std::vector<Fault> faults = read_faults(o.faults);
     if (!o.only.empty()) {
-        std::erase_if(faults, [&](const Fault& f) { return f.name != o.only; });
-        if (faults.empty()) {
-            fail("no fault named " + o.only);
+        // A name, or names joined by commas.
+        const std::string names = "," + o.only + ",";
+        for (std::size_t at = 1; at < names.size();) {
+            const std::size_t comma = names.find(',', at);
+            const std::string name = names.substr(at, comma - at);
+            if (std::none_of(faults.begin(), faults.end(),
+                             [&](const Fault& f) { return f.name == name; })) {
+                fail("no fault named " + name);
+            }
+            at = comma + 1;
         }
+        std::erase_if(faults, [&](const Fault& f) {
+            return names.find("," + f.name + ",") == std::string::npos;
+        });
     }
 
     if (o.check) {
