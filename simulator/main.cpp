@@ -39,12 +39,8 @@
 #include <string>
 #include <vector>
 
-#include "simulator/chrome_trace.h"
+#include "simulator/cli.h"
 #include "simulator/corvane_image.h"
-#include "simulator/corvane_invariants.h"
-#include "simulator/explore.h"
-#include "simulator/read_file.h"
-#include "simulator/scenario.h"
 #ifndef CORVANE_HEADLESS
 #include "simulator/web/runner.h"
 #include "simulator/web/server.h"
@@ -52,20 +48,8 @@
 
 namespace {
 
-struct Arguments {
-    std::optional<std::string> script;
-    std::optional<std::uint64_t> seed;
-    std::optional<std::string> res;
-    std::optional<std::string> trace_out;
-    std::optional<std::string> exe;
-    std::optional<std::string> schedule;
-    std::optional<std::string> explore;
-    std::optional<int> preemptions;  // the explorer's bound
-    bool reduce = true;
-    bool quiet = false;
-    int port = 8053;
-    double speed = 1.0;
-};
+using sim::cli::Arguments;
+using sim::cli::device_options;
 
 void usage() {
     std::cerr << "usage: corvane-sim [--port N] [--speed X] [--res FILE]\n"
@@ -180,235 +164,6 @@ std::optional<Arguments> parse_arguments(int argc, char** argv) {
     return a;
 }
 
-// The device running the program built in (its resources, or a .res file
-// given on the command line) or an exe loaded from a file.
-std::optional<sim::DeviceOptions> device_options(const Arguments& args,
-                                                 sim::Kernel::Options kernel) {
-    auto options = sim::open_corvane({args.exe, args.res}, kernel);
-    if (!options.ok()) {
-        std::cerr << "corvane-sim: " << options.error().message << "\n";
-        return std::nullopt;
-    }
-    return std::move(options.value());
-}
-
-// The commands of the script at `path`; nothing (and why, on stderr) when
-// it cannot be read or a line of it is bad.
-std::optional<std::vector<sim::Command>> read_script(const std::string& path) {
-    const auto text = sim::read_file(path);
-    if (!text.ok()) {
-        std::cerr << "corvane-sim: " << text.error().message << "\n";
-        return std::nullopt;
-    }
-    std::istringstream script(std::string(text.value().begin(), text.value().end()));
-    auto parsed = sim::parse_scenario(script, path, sim::corvane_names());
-    if (!parsed.ok()) {
-        std::cerr << parsed.error().describe() << "\n";
-        return std::nullopt;
-    }
-    return std::move(parsed.value());
-}
-
-// Writes the run's Chrome trace document to `file`, opened for `path`;
-// false (and why, on stderr) when it cannot be written.
-bool write_chrome_trace(std::ofstream& file, const std::string& path, sim::Driver& device,
-                        const sim::ChromeTrace& chrome) {
-    file << device.locked([&](sim::Device& d) {
-        return chrome.document(d.clocks().history()).dump();
-    }) << "\n";
-    if (!file.flush()) {
-        std::cerr << "corvane-sim: cannot write " << path << "\n";
-        return false;
-    }
-    return true;
-}
-
-// The factory of fresh devices for the explorer and scheduled runs.
-sim::DeviceFactory device_factory(const Arguments& args) {
-    auto opened = sim::open_corvane({args.exe, args.res});
-    if (!opened.ok()) {
-        return nullptr;
-    }
-    return [options = std::move(opened.value())](sim::Kernel::Options kernel) {
-        sim::DeviceOptions fresh = options;
-        fresh.kernel = kernel;
-        return fresh;
-    };
-}
-
-int run_scheduled(const Arguments& args, const std::vector<sim::Command>& commands,
-                  const sim::Schedule& schedule);
-
-int run_script(const Arguments& args) {
-    const auto commands = read_script(*args.script);
-    if (!commands) {
-        return 2;
-    }
-    if (args.schedule || sim::scenario_schedule(*commands) != nullptr) {
-        if (args.seed) {
-            std::cerr << "corvane-sim: a schedule makes every choice; --seed goes without it\n";
-            return 2;
-        }
-        if (!args.schedule) {
-            return run_scheduled(args, *commands, *sim::scenario_schedule(*commands));
-        }
-        auto schedule = sim::parse_schedule(*args.schedule);
-        if (!schedule.ok()) {
-            std::cerr << "corvane-sim: --schedule: " << schedule.error().message << "\n";
-            return 2;
-        }
-        return run_scheduled(args, *commands, schedule.value());
-    }
-    sim::Kernel::Options kernel;
-    kernel.seed = args.seed;
-    auto options = device_options(args, kernel);
-    if (!options) {
-        return 2;
-    }
-
-    // The trace file is opened first: one that cannot be written runs nothing.
-    std::ofstream trace_file;
-    if (args.trace_out) {
-        trace_file.open(*args.trace_out, std::ios::trunc);
-        if (!trace_file) {
-            std::cerr << "corvane-sim: cannot write " << *args.trace_out << "\n";
-            return 2;
-        }
-    }
-    auto print = [](const sim::json& j) { std::cout << j.dump() << "\n"; };
-    sim::Driver device(std::move(*options));
-    if (!args.quiet) {
-        device.trace().add_json_sink(print);
-    }
-    std::optional<sim::ChromeTrace> chrome;
-    if (args.trace_out) {
-        chrome.emplace(device);
-    }
-    auto report = [&](const sim::json& j) {
-        if (!args.quiet || j.contains("expect") || j.contains("result") || j.contains("state")) {
-            print(j);
-        }
-    };
-    const auto result = sim::run_scenario(device, *commands, report);
-    std::cout.flush();
-    if (chrome && !write_chrome_trace(trace_file, *args.trace_out, device, *chrome)) {
-        return 2;
-    }
-    return result.failed == 0 ? 0 : 1;
-}
-
-// Opens the trace file first: one that cannot be written runs nothing.
-bool open_trace_file(const Arguments& args, std::ofstream& file) {
-    if (args.trace_out) {
-        file.open(*args.trace_out, std::ios::trunc);
-        if (!file) {
-            std::cerr << "corvane-sim: cannot write " << *args.trace_out << "\n";
-            return false;
-        }
-    }
-    return true;
-}
-
-int run_scheduled(const Arguments& args, const std::vector<sim::Command>& commands,
-                  const sim::Schedule& schedule) {
-    const sim::DeviceFactory make = device_factory(args);
-    std::ofstream trace_file;
-    if (!make || !device_options(args, {}) || !open_trace_file(args, trace_file)) {
-        return 2;
-    }
-    // A schedule that does not fit the scenario is bad input: found by a
-    // quiet run first, so that nothing is printed for it.
-    sim::ReplayChooser trial(schedule);
-    (void)sim::run_checked(commands, make, sim::corvane_invariants(), trial);
-    if (const std::string misfit = trial.misfit(); !misfit.empty()) {
-        std::cerr << "corvane-sim: the schedule does not fit the scenario: " << misfit << "\n";
-        return 2;
-    }
-    auto print = [](const sim::json& j) { std::cout << j.dump() << "\n"; };
-    std::optional<sim::ChromeTrace> chrome;
-    bool written = true;
-    sim::RunHooks hooks;
-    hooks.attach = [&](sim::Driver& device) {
-        if (!args.quiet) {
-            device.trace().add_json_sink(print);
-        }
-        if (args.trace_out) {
-            chrome.emplace(device);
-        }
-    };
-    hooks.report = [&](const sim::json& j) {
-        if (!args.quiet || !j.contains("command")) {
-            print(j);
-        }
-    };
-    hooks.finish = [&](sim::Driver& device) {
-        if (chrome) {
-            written = write_chrome_trace(trace_file, *args.trace_out, device, *chrome);
-        }
-    };
-    sim::ReplayChooser replay(schedule);
-    const sim::CheckedRun run =
-        sim::run_checked(commands, make, sim::corvane_invariants(), replay, hooks);
-    std::cout.flush();
-    if (!written) {
-        return 2;
-    }
-    return run.violation ? 1 : 0;
-}
-
-// Prints the trace of a violation's schedule, up to the violation.
-void print_violation_trace(const std::vector<sim::Command>& commands,
-                           const sim::DeviceFactory& make, const sim::Violation& v) {
-    std::vector<sim::json> lines;
-    sim::RunHooks hooks;
-    hooks.attach = [&](sim::Driver& device) {
-        device.trace().add_json_sink([&](const sim::json& j) { lines.push_back(j); });
-    };
-    sim::ReplayChooser replay(v.schedule);
-    const sim::CheckedRun run =
-        sim::run_checked(commands, make, sim::corvane_invariants(), replay, hooks);
-    const std::size_t upto = std::min(lines.size(), run.violation_trace_events);
-    for (std::size_t i = 0; i < upto; ++i) {
-        std::cout << lines[i].dump() << "\n";
-    }
-}
-
-int explore(const Arguments& args) {
-    const auto commands = read_script(*args.explore);
-    const sim::DeviceFactory make = device_factory(args);
-    if (!commands || !make || !device_options(args, {})) {
-        return 2;
-    }
-    sim::ExploreOptions options;
-    options.preemptions = args.preemptions.value_or(2);
-    options.reduce = args.reduce;
-    options.on_fault = [&](const sim::Violation& v) {
-        std::cout << sim::json{{"scenario", *args.explore},
-                               {"violation", v.what},
-                               {"schedule", v.schedule.to_string()},
-                               {"preemptions", v.preemptions},
-                               {"replay", "corvane-sim --script " + *args.explore +
-                                              " --schedule '" + v.schedule.to_string() + "'"}}
-                         .dump()
-                  << std::endl;
-        std::_Exit(1);
-    };
-    const sim::ExploreReport report =
-        sim::explore(*commands, make, sim::corvane_invariants(), options);
-    sim::json out = sim::to_json(report);
-    out["scenario"] = *args.explore;
-    if (report.violation) {
-        out["violation"]["replay"] = "corvane-sim --script " + *args.explore + " --schedule '" +
-                                     report.violation->schedule.to_string() + "'";
-        std::cout << out.dump() << "\n# the trace up to the violation:\n";
-        print_violation_trace(*commands, make, *report.violation);
-        std::cout.flush();
-        return 1;
-    }
-    std::cout << out.dump() << std::endl;
-    return 0;
-}
-
 int serve(const Arguments& args) {
     auto options = device_options(args, {});
     if (!options) {
@@ -469,11 +224,11 @@ int main(int argc, char** argv) {
             std::cerr << "corvane-sim: --explore runs its own scenario; --script goes without it\n";
             return 2;
         }
-        return explore(*args);
+        return sim::cli::explore(*args);
     }
     if (args->preemptions || !args->reduce) {
         std::cerr << "corvane-sim: --preemptions and --no-reduce go with --explore\n";
         return 2;
     }
-    return args->script ? run_script(*args) : serve(*args);
+    return args->script ? sim::cli::run_script(*args) : serve(*args);
 }
