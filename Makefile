@@ -4,7 +4,7 @@
 # Both install what is missing first (scripts/install-deps.sh).
 
 SHELL := /bin/bash
-.PHONY: run screenshots test build device deps-device bench bench-arm mutate deps deps-build test-dev test-asan test-tsan test-arm test-gcc test-device format clean
+.PHONY: run screenshots test build device deps-device bench bench-arm bench-pct mutate deps deps-build test-dev test-asan test-tsan test-arm test-gcc test-device format clean
 
 deps:
 	scripts/install-deps.sh
@@ -79,6 +79,17 @@ bench: build device
 	./build/dev/bench/corvane_tray_day_bench
 	./build/dev/bench/corvane_soak_bench
 	bench/code_size.sh
+
+# How many of the randomised test's 15000 seeds find one race put in on
+# purpose (PCT_FAULT, from tests/mutation/faults.txt), under the seeded
+# scheduler and under PCT.
+PCT_FAULT ?= hide-flag-after-monitor-start
+bench-pct: build
+	for scheduler in seeded pct; do \
+	  echo "== $$scheduler"; \
+	  CORVANE_RANDOM_SCHEDULER=$$scheduler ./build/dev/mutate --faults tests/mutation/faults.txt \
+	    --source . --work build/mutate --only $(PCT_FAULT) --tests stress | grep -E 'caught|missed'; \
+	done
 
 # The tray-day benchmark in the ARM lane (emulated PXA255) against the dev
 # lane, and their ratio.
