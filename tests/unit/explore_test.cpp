@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "simulator/explore.h"
+#include "simulator/kernel/pct_chooser.h"
 #include "simulator/schedule.h"
 #include "tests/support/test_device.h"
 
@@ -117,6 +118,22 @@ TEST(Explorer, CountsEachScheduleOnceByItsPreemptions) {
     EXPECT_EQ(two.schedules[0], one.schedules[0]);
     EXPECT_EQ(two.schedules[1], one.schedules[1]);
     EXPECT_GT(two.schedules[2], 0u);
+}
+
+TEST(Pct, ASeedReplaysItsRunAndSomeSeedsButNotAllLoseTheUpdate) {
+    int lost = 0;
+    for (std::uint64_t seed = 1; seed <= 100; ++seed) {
+        sim::PctChooser first(seed, 2, 10);
+        const bool found =
+            sim::run_checked({}, lost_update, count_is_two(), first).violation.has_value();
+        sim::PctChooser again(seed, 2, 10);
+        EXPECT_EQ(sim::run_checked({}, lost_update, count_is_two(), again).violation.has_value(),
+                  found)
+            << "seed " << seed;
+        lost += found ? 1 : 0;
+    }
+    EXPECT_GT(lost, 0);
+    EXPECT_LT(lost, 100);
 }
 
 }  // namespace
