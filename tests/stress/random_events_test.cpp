@@ -7,7 +7,7 @@
 // CORVANE_RANDOM_SEEDS sets how many seeds run (default 15000; 4000 under a sanitizer).
 // The interleaving is PCT's (pct_chooser.h: random thread priorities and
 // CORVANE_PCT_DEPTH - 1 priority change points, default 3 - 1, among the
-// first CORVANE_PCT_STEPS choices, default 40: a run makes about 14), or with
+// first CORVANE_PCT_STEPS choices, default 20: a run makes about 14), or with
 // CORVANE_RANDOM_SCHEDULER=seeded the seeded scheduler's (a thread gives
 // way one time in four).
 // CORVANE_EXE runs the seeds on that exe instead of the program built in
@@ -89,7 +89,7 @@ Outcome run_seed(std::uint64_t seed) {
         kernel.seed = seed;
     } else {
         pct.emplace(seed, static_cast<int>(env_number("CORVANE_PCT_DEPTH", 3)),
-                    env_number("CORVANE_PCT_STEPS", 40));
+                    env_number("CORVANE_PCT_STEPS", 20));
         kernel.chooser = &*pct;
     }
     sim::Driver device(device_options(kernel));
