@@ -91,11 +91,12 @@ bench-pct: build
 	    --source . --work build/mutate --only $(PCT_FAULT) --tests stress | grep -E 'caught|missed'; \
 	done
 
-# The tray-day benchmark in the ARM lane (emulated PXA255) against the dev
-# lane, and their ratio.
-bench-arm: build
+# The tray day timed in the ARM lane (emulated PXA255) and in the dev lane,
+# and their ratio.
+bench-arm: build deps
+	cmake --build --preset dev --target corvane_tray_day_timing
 	cmake --preset arm
-	cmake --build --preset arm --target corvane_tray_day_bench
+	cmake --build --preset arm --target corvane_tray_day_timing
 	bench/arm_vs_dev.sh build/dev build/arm
 
 # Mutation testing (not part of make test): each fault of

@@ -9,6 +9,7 @@
 //   build/dev/bench/corvane_tray_day_bench
 #include <benchmark/benchmark.h>
 
+#include "bench/tray_day.h"
 #include "resources/resource.h"
 #include "simulator/hardware/pxa25x_clocks.h"
 #include "simulator/wince/memory.h"
@@ -16,21 +17,8 @@
 
 namespace {
 
+using corvane_bench::tray_days;
 using corvane_test::input;
-
-constexpr int kMinutesPerDay = 24 * 60;
-
-// Runs `days` days of a tap a minute on a device whose program is in the
-// tray with bubbles on.
-void tray_days(sim::Driver& device, int days) {
-    device.start();
-    input(device, "notify");
-    input(device, "ok");
-    for (int minute = 0; minute < days * kMinutesPerDay; ++minute) {
-        device.wait(60000);
-        input(device, "tap");
-    }
-}
 
 void TrayDay(benchmark::State& state) {
     std::uint64_t passes = 0;

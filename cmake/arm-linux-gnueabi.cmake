@@ -10,10 +10,11 @@ set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabi)
 find_program(CMAKE_C_COMPILER arm-linux-gnueabi-gcc REQUIRED)
 find_program(CMAKE_CXX_COMPILER arm-linux-gnueabi-g++ REQUIRED)
 
-# The armel libraries (GoogleTest, Google Benchmark) are Debian multiarch
-# packages under /usr/lib/arm-linux-gnueabi; the C and C++ runtimes are the
-# cross toolchain's, under /usr/arm-linux-gnueabi. Programs (llvm-rc,
-# clang-format) are the host's.
+# The C and C++ runtimes are the cross toolchain's, under
+# /usr/arm-linux-gnueabi; GoogleTest is built from source in the lane itself
+# (tests/CMakeLists.txt), so no library comes from Debian's armel archive.
+# Header-only packages (nlohmann-json) and programs (llvm-rc, clang-format)
+# are the host's.
 set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabi /usr)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
@@ -26,9 +27,10 @@ set(CMAKE_CXX_FLAGS_INIT "-march=armv5te -mtune=xscale -marm -mfloat-abi=soft")
 
 # The C library's loader comes from the cross toolchain (qemu's -L below).
 # The C library itself must come from the same build, but the loader would
-# look it up in the machine's cache first and could find Debian's multiarch
-# libc6:armel, another build (which crashes at the first thread): the
-# programs name the toolchain's library directory first.
+# look it up in the machine's cache first and could find a multiarch
+# libc6:armel that a machine has from elsewhere, another build (which
+# crashes at the first thread): the programs name the toolchain's library
+# directory first.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,-rpath,/usr/arm-linux-gnueabi/lib")
 
 # Every ARM program the build runs, tests and build tools alike, runs on the

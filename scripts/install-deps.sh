@@ -15,10 +15,16 @@ build_packages=(
   libboost-dev nlohmann-json3-dev libpng-dev
 )
 test_packages=(chromium)
-# The ARM lane (make test-arm): the armel cross compiler, qemu-arm, and
-# GoogleTest and Google Benchmark for armel from Debian's multiarch packages
-# (nlohmann-json3-dev above is header-only and serves both).
-arm_packages=(g++-arm-linux-gnueabi qemu-user libgtest-dev:armel libbenchmark-dev:armel)
+# The ARM lane (make test-arm): the armel cross compiler (which brings its own
+# C and C++ runtime under /usr/arm-linux-gnueabi), qemu-arm, and GoogleTest's
+# source, which the lane builds with the cross compiler. No package of a
+# foreign architecture: apt installs a Multi-Arch: same library (libc6,
+# libstdc++6) for armel only at the very version installed for amd64, and
+# the archive does not always serve that version for both (a security update
+# reaches one architecture's lists first), so `dpkg --add-architecture` made
+# the first run on a fresh machine fail. nlohmann-json3-dev above is
+# header-only and serves both.
+arm_packages=(g++-arm-linux-gnueabi qemu-user googletest)
 # The device build (make device): the same cross compiler and GNU ld, and the
 # three independent PE readers its test checks the exe with (llvm-readobj
 # comes with llvm-14 above).
@@ -33,19 +39,6 @@ elif [ "${1:-}" != "--build" ]; then
   # it when there is none, since Debian's npm conflicts with other builds.
   command -v node >/dev/null 2>&1 || want+=(nodejs)
   command -v npm >/dev/null 2>&1 || want+=(npm)
-fi
-
-# The armel packages need dpkg to know the architecture (apt-get update
-# below then fetches its package lists).
-if [ "${1:-}" != "--build" ] && [ "${1:-}" != "--device" ] &&
-  ! dpkg --print-foreign-architectures | grep -qx armel; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "The ARM lane needs armel packages. Run as root:  dpkg --add-architecture armel" >&2
-    echo "then run $0 again (as root, or the apt-get command it prints)." >&2
-    exit 1
-  fi
-  echo "Adding the armel architecture"
-  dpkg --add-architecture armel
 fi
 
 missing=()
@@ -63,8 +56,20 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   echo "Installing Debian packages: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq </dev/null
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+  log=$(mktemp)
+  trap 'rm -f "$log" "$log.resolver"' EXIT
+  if ! apt-get update -qq </dev/null >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "apt-get update failed (above): the package lists could not be fetched." >&2
+    exit 1
+  fi
+  if ! apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null 2>&1 | tee "$log"; then
+    # apt's last line seldom names the cause: ask its resolver to show its
+    # steps for the same packages (a dry run) and say what went wrong.
+    apt-get install -s -o Debug::pkgDepCache::Marker=1 "${missing[@]}" </dev/null >"$log.resolver" 2>&1 || true
+    "$(dirname "$0")/explain-apt-refusal.sh" "$log" "$log.resolver" >&2
+    exit 1
+  fi
 fi
 
 if [ "${1:-}" != "--build" ] && [ "${1:-}" != "--device" ]; then
