@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "resources/resource.h"
-#include "simulator/corvane_image.h"
+#include "simulator/corvane/corvane_image.h"
 #include "tests/support/test_device.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench/tray_day.h"
-#include "simulator/corvane_image.h"
+#include "simulator/corvane/corvane_image.h"
 
 int main(int argc, char** argv) {
     int runs = 3;

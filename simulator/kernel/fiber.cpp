@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "simulator/result.h"
+#include "simulator/support/result.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "simulator/tsan.h"
+#include "simulator/support/tsan.h"
 
 namespace sim {
 

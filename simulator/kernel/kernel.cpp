@@ -4,7 +4,7 @@
 
 #include "simulator/kernel/deterministic.h"
 #include "simulator/kernel/free_running.h"
-#include "simulator/result.h"
+#include "simulator/support/result.h"
 
 namespace sim {
 

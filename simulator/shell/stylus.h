@@ -1,4 +1,5 @@
-// The stylus on the tray. The shell turns touches on a tray icon into the
+// The stylus on the tray: the shell's record of it (the touches themselves
+// are device/stylus.h). The shell turns touches on a tray icon into the
 // icon's callback messages the way the device's shell does: a touch delivers
 // WM_LBUTTONDOWN at once and the lift WM_LBUTTONUP; a second touch on the
 // same icon within the double-tap time of the first delivers
@@ -12,8 +13,6 @@
 #include "simulator/shell/shellapi.h"
 
 namespace sim {
-
-class Device;
 
 // The shell's double-tap time (GetDoubleClickTime's default on the device).
 constexpr Millis kDefaultDoubleTapMs = 500;
@@ -33,17 +32,12 @@ struct StylusState {
     UINT first_id = 0;
 };
 
-// The stylus touches the tray's icon (the first one, the only one the
-// program adds): WM_LBUTTONDOWN, or WM_LBUTTONDBLCLK for the second touch of
-// a double tap. Returns false (and changes nothing) without an icon, or with
-// the stylus already down.
-bool stylus_touch(Device& d);
-// The stylus leaves the screen: WM_LBUTTONUP to the icon it touched. Returns
-// false when the stylus was not down.
-bool stylus_lift(Device& d);
 // Touches delivered by other means (the tap and doubletap shorthands) end
 // any double tap in progress: the next touch is a first one.
-void stylus_forget(StylusState& stylus);
+inline void stylus_forget(StylusState& stylus) {
+    stylus.down = false;
+    stylus.first_touch_at.reset();
+}
 
 }  // namespace sim
 

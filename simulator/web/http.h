@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "simulator/result.h"
+#include "simulator/support/result.h"
 #include "simulator/web/event_stream.h"
 #include "simulator/web/site.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "simulator/wince/resources.h"
+#include "simulator/pe/resources.h"
 
 namespace sim::web {
 

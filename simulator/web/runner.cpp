@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "simulator/view.h"
+#include "simulator/device/view.h"
 
 namespace sim::web {
 

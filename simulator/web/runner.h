@@ -25,9 +25,9 @@
 #include <thread>
 #include <vector>
 
-#include "simulator/chrome_trace.h"
-#include "simulator/input.h"
+#include "simulator/device/chrome_trace.h"
 #include "simulator/kernel/wall_clock.h"
+#include "simulator/script/input.h"
 
 namespace sim::web {
 

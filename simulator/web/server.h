@@ -20,8 +20,8 @@
 #include <cstddef>
 #include <memory>
 
-#include "simulator/device.h"
-#include "simulator/result.h"
+#include "simulator/device/device.h"
+#include "simulator/support/result.h"
 #include "simulator/web/runner.h"
 
 namespace sim::web {

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <vector>
 
-#include "simulator/view.h"
+#include "simulator/device/view.h"
 #include "simulator/web/assets.h"
 #include "simulator/web/png.h"
 

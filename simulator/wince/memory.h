@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "simulator/result.h"
+#include "simulator/support/result.h"
 
 namespace sim {
 

@@ -8,8 +8,8 @@
 #include <tuple>
 #include <vector>
 
-#include "simulator/result.h"
-#include "simulator/wince/resources.h"
+#include "simulator/pe/resources.h"
+#include "simulator/support/result.h"
 #include "simulator/wince/winapi.h"
 
 namespace sim {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "simulator/kernel/kernel.h"
-#include "simulator/wince/resources.h"
+#include "simulator/pe/resources.h"
 #include "simulator/wince/winapi.h"
 
 namespace sim {

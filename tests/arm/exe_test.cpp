@@ -9,10 +9,10 @@
 #include <iterator>
 #include <sstream>
 
-#include "simulator/scenario.h"
-#include "simulator/wince/exe/ce_boundary.h"
-#include "simulator/wince/exe/symbol_map.h"
-#include "simulator/wince/pe_image.h"
+#include "simulator/exe/ce_boundary.h"
+#include "simulator/pe/pe_image.h"
+#include "simulator/pe/symbol_map.h"
+#include "simulator/script/scenario.h"
 #include "tests/support/test_device.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "clock/coprocessor.h"
-#include "simulator/hardware/arm_trap.h"
+#include "simulator/api/arm_trap.h"
 #include "tests/support/test_device.h"
 
 namespace {

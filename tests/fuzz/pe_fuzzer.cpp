@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "simulator/wince/pe_image.h"
-#include "simulator/wince/pe_load_rules.h"
+#include "simulator/pe/pe_image.h"
+#include "simulator/pe/pe_load_rules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // A heap copy of exactly `size` bytes, so that AddressSanitizer sees any

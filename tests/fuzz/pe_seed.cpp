@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "simulator/wince/resources.h"
+#include "simulator/pe/resources.h"
 #include "tests/support/pe_writer.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "simulator/wince/resources.h"
+#include "simulator/pe/resources.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // A heap copy of exactly `size` bytes, so that AddressSanitizer sees any

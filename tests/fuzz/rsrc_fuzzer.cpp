@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "simulator/wince/pe_image.h"
+#include "simulator/pe/pe_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::uint8_t> bytes(data, data + size);

@@ -7,7 +7,7 @@
 #include "clock/speed_change.h"
 #include "clock/speed_table.h"
 #include "shell/notification.h"
-#include "simulator/hex.h"
+#include "simulator/support/hex.h"
 #include "tests/support/call_sequence.h"
 #include "tests/support/test_device.h"
 

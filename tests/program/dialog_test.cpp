@@ -3,7 +3,7 @@
 
 #include "resources/resource.h"
 #include "shell/tray.h"
-#include "simulator/view.h"
+#include "simulator/device/view.h"
 #include "tests/support/test_device.h"
 
 namespace {

@@ -23,7 +23,7 @@
 #include "app/app_state.h"
 #include "clock/speed_table.h"
 #include "resources/resource.h"
-#include "simulator/corvane_invariants.h"
+#include "simulator/corvane/corvane_invariants.h"
 #include "simulator/kernel/pct_chooser.h"
 #include "tests/support/test_device.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "simulator/trace.h"
+#include "simulator/device/trace.h"
 
 namespace corvane_test {
 

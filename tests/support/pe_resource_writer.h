@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "simulator/wince/resources.h"
+#include "simulator/pe/resources.h"
 
 namespace pe_test {
 

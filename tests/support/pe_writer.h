@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-#include "simulator/wince/pe_image.h"
+#include "simulator/pe/pe_image.h"
 #include "tests/support/pe_resource_writer.h"
 
 namespace pe_test {

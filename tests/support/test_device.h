@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "simulator/corvane_image.h"
-#include "simulator/driver.h"
-#include "simulator/input.h"
+#include "simulator/corvane/corvane_image.h"
+#include "simulator/device/driver.h"
+#include "simulator/script/input.h"
 
 namespace corvane_test {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "simulator/wince/byte_reader.h"
+#include "simulator/pe/byte_reader.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // the symbol map a debugger reads the state record through.
 #include <gtest/gtest.h>
 
-#include "simulator/wince/exe/export_lists.h"
-#include "simulator/wince/exe/simulated_dlls.h"
-#include "simulator/wince/exe/symbol_map.h"
+#include "simulator/exe/simulated_dlls.h"
+#include "simulator/pe/export_lists.h"
+#include "simulator/pe/symbol_map.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 // update.
 #include <gtest/gtest.h>
 
-#include "simulator/explore.h"
+#include "simulator/explore/explore.h"
 #include "simulator/kernel/pct_chooser.h"
-#include "simulator/schedule.h"
+#include "simulator/kernel/schedule.h"
 #include "tests/support/test_device.h"
 
 namespace {

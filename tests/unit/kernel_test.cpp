@@ -12,8 +12,8 @@
 
 #include "app/app_state.h"
 #include "resources/resource.h"
-#include "simulator/corvane_image.h"
-#include "simulator/device.h"
+#include "simulator/corvane/corvane_image.h"
+#include "simulator/device/device.h"
 #include "simulator/wince/winapi.h"
 #include "tests/support/test_device.h"
 

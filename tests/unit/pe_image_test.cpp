@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "resources/resource.h"
-#include "simulator/corvane_image.h"
+#include "simulator/corvane/corvane_image.h"
+#include "simulator/pe/pe_image.h"
+#include "simulator/pe/pe_load_rules.h"
 #include "simulator/wince/module.h"
-#include "simulator/wince/pe_image.h"
-#include "simulator/wince/pe_load_rules.h"
 #include "tests/support/pe_writer.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "simulator/wince/pe_image.h"
-#include "simulator/wince/pe_load_rules.h"
+#include "simulator/pe/pe_image.h"
+#include "simulator/pe/pe_load_rules.h"
 #include "tests/support/pe_writer.h"
 
 namespace {

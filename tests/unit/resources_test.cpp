@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "resources/resource.h"
-#include "simulator/corvane_image.h"
+#include "simulator/corvane/corvane_image.h"
 #ifndef CORVANE_HEADLESS
 #include "simulator/web/png.h"
 #endif
-#include "simulator/wince/resources.h"
+#include "simulator/pe/resources.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <sstream>
 
-#include "simulator/corvane_image.h"
-#include "simulator/scenario.h"
+#include "simulator/corvane/corvane_image.h"
+#include "simulator/script/scenario.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "simulator/wince/pe_image.h"
-#include "simulator/wince/resources.h"
+#include "simulator/pe/pe_image.h"
+#include "simulator/pe/resources.h"
 #include "tools/pe/elf.h"
 
 namespace pe {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "simulator/wince/exe/export_lists.h"
+#include "simulator/pe/export_lists.h"
 
 namespace pe {
 

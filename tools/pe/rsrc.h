@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "simulator/wince/resources.h"
+#include "simulator/pe/resources.h"
 
 namespace pe {
 
