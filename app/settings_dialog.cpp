@@ -1,7 +1,7 @@
 #include "app/settings_dialog.h"
 
 #include "app/app_state.h"
-#include "clock/speed_change.h"
+#include "app/dialog_commands.h"
 #include "resources/resource.h"
 #include "shell/tray.h"
 

@@ -20,10 +20,3 @@ int SetCpuSpeed(DWORD cccrWord) {
     }
     return result;
 }
-
-void QuitProgram(HWND hDlg) {
-    EnterCriticalSection(&ClockLock);
-    SetCpuSpeed(CLOCK_CCCR_400);
-    LeaveCriticalSection(&ClockLock);
-    EndDialog(hDlg, 1);
-}

@@ -1,4 +1,4 @@
-// The one operation that changes the clock, and the Quit command built on it.
+// The one operation that changes the clock.
 #ifndef CORVANE_CLOCK_SPEED_CHANGE_H
 #define CORVANE_CLOCK_SPEED_CHANGE_H
 
@@ -8,8 +8,5 @@
 // bubbles are on, announces it. Returns WriteClockConfig's result.
 // The caller holds ClockLock.
 int SetCpuSpeed(DWORD cccrWord);
-
-// The dialog's Quit button: back to 400 MHz, then end the dialog.
-void QuitProgram(HWND hDlg);
 
 #endif

@@ -4,6 +4,7 @@
 set(CORVANE_PROGRAM_SOURCES
   app/winmain.cpp
   app/settings_dialog.cpp
+  app/dialog_commands.cpp
   clock/speed_table.cpp
   clock/coprocessor.cpp
   clock/clock_registers.cpp

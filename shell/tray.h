@@ -1,5 +1,5 @@
-// The tray icon and the commands that drive it: hide to the tray (OK), tap,
-// double tap.
+// The tray icon: the record the shell takes, filled in and handed over (the
+// dialog's commands decide which icon and tip, app/dialog_commands.h).
 #ifndef CORVANE_SHELL_TRAY_H
 #define CORVANE_SHELL_TRAY_H
 
@@ -13,15 +13,5 @@ BOOL TrayIconUpdate(HWND hwnd, DWORD message, UINT iconId, HICON icon, LPCWSTR t
 BOOL TrayIconAdd(HWND hwnd, UINT iconId, HICON icon, LPCWSTR tip);
 BOOL TrayIconModify(HWND hwnd, UINT iconId, HICON icon, LPCWSTR tip);
 BOOL TrayIconDelete(HWND hwnd, UINT iconId, HICON icon, LPCWSTR tip);
-
-// OK: hide the dialog to the tray and make sure a monitor runs.
-void HideToTray(HWND hDlg);
-
-// The tray icon's callback message: a tap moves to the next speed, a double
-// tap brings the dialog back.
-void OnTrayCallback(HWND hDlg, WPARAM iconId, LPARAM mouseMessage);
-
-// Removes the icon of the current speed (the double tap's delete).
-void RemoveTrayIcon(HWND hDlg);
 
 #endif

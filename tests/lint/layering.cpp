@@ -205,7 +205,7 @@ int main(int argc, char** argv) {
                              .lexically_normal()
                              .string();
             }
-            if (!tracked.count(target)) {
+            if (!tracked.count(target) && !std::filesystem::exists(root + "/" + target)) {
                 continue;  // a generated file, or one the build puts on the path
             }
             ++includes;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_state.h"
+#include "app/dialog_commands.h"
 #include "clock/speed_table.h"
 #include "resources/resource.h"
 #include "shell/tray.h"
