@@ -296,6 +296,8 @@ Options parse_options(int argc, char** argv) {
     if (o.faults.empty() || o.source.empty() || o.work.empty()) {
         fail("usage: mutate --faults FILE --source DIR --work DIR [--only NAME] [--tests LABELS]");
     }
+    o.source = fs::absolute(o.source);
+    o.work = fs::absolute(o.work);
     return o;
 }
 
@@ -306,118 +308,151 @@ struct Outcome {
     double seconds = 0;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    Options o = parse_options(argc, argv);
-    o.source = fs::absolute(o.source);
-    o.work = fs::absolute(o.work);
-    std::vector<Fault> faults = read_faults(o.faults);
-    if (!o.only.empty()) {
-        // A name, or names joined by commas.
-        const std::string names = "," + o.only + ",";
-        for (std::size_t at = 1; at < names.size();) {
-            const std::size_t comma = names.find(',', at);
-            const std::string name = names.substr(at, comma - at);
-            if (std::none_of(faults.begin(), faults.end(),
-                             [&](const Fault& f) { return f.name == name; })) {
-                fail("no fault named " + name);
-            }
-            at = comma + 1;
+// Keeps the faults --only names: a name, or names joined by commas. A name
+// the list does not hold is an error, so that a mistyped name is not
+// silently skipped.
+void keep_only(std::vector<Fault>& faults, const std::string& only) {
+    if (only.empty()) {
+        return;
+    }
+    const std::string names = "," + only + ",";
+    for (std::size_t at = 1; at < names.size();) {
+        const std::size_t comma = names.find(',', at);
+        const std::string name = names.substr(at, comma - at);
+        if (std::none_of(faults.begin(), faults.end(),
+                         [&](const Fault& f) { return f.name == name; })) {
+            fail("no fault named " + name);
         }
-        std::erase_if(faults, [&](const Fault& f) {
-            return names.find("," + f.name + ",") == std::string::npos;
-        });
+        at = comma + 1;
     }
+    std::erase_if(faults, [&](const Fault& f) {
+        return names.find("," + f.name + ",") == std::string::npos;
+    });
+}
 
-    if (o.check) {
-        check_applies(o.source, faults);
-        std::cout << faults.size() << " faults, each applies exactly once\n";
-        return 0;
-    }
+// The scratch copy of the tree and the commands that build and test it.
+struct Scratch {
+    fs::path src;
+    fs::path build;
+    fs::path log;  // the last command's output
+    std::string compile;
+    std::string test;
+};
 
-    const fs::path src = o.work / "src";
-    const fs::path build = o.work / "build";
-    const fs::path log = o.work / "log.txt";
-    fs::create_directories(src);
-    copy_tree(o.source, src);
+// Where the scratch copy lives under --work, and the commands for it.
+Scratch scratch_layout(const Options& o) {
+    Scratch s;
+    s.src = o.work / "src";
+    s.build = o.work / "build";
+    s.log = o.work / "log.txt";
+    s.compile = "cmake --build " + quote(s.build.string());
+    s.test = "ctest --test-dir " + quote(s.build.string()) + " -L " + quote(o.tests) +
+             " --timeout 120 -j2 --output-on-failure";
+    return s;
+}
 
-    check_applies(src, faults);
+// Brings the scratch copy up to date with the source tree, checks that
+// every fault applies to it, and builds and tests it unchanged: a fault is
+// only caught if the tests passed without it.
+Scratch prepare_scratch(const Options& o, const std::vector<Fault>& faults) {
+    const Scratch s = scratch_layout(o);
+    fs::create_directories(s.src);
+    copy_tree(o.source, s.src);
+
+    check_applies(s.src, faults);
 
     // Warnings are not errors here: a fault that leaves a variable unused is
     // still a fault to run. Each fault relinks every program that holds the
     // file it changes, so the copy is built for that: no debug information,
     // lld, and no web page (the fast tests do not use it).
-    const std::string configure = "cmake -S " + quote(src.string()) + " -B " +
-                                  quote(build.string()) +
+    const std::string configure = "cmake -S " + quote(s.src.string()) + " -B " +
+                                  quote(s.build.string()) +
                                   " -G Ninja -DCMAKE_CXX_COMPILER=clang++ "
                                   "-DCMAKE_BUILD_TYPE=Release -DCORVANE_WEB=OFF "
                                   "-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld "
                                   "-DCMAKE_CXX_FLAGS=-Wno-error";
-    const std::string compile = "cmake --build " + quote(build.string());
-    const std::string test = "ctest --test-dir " + quote(build.string()) + " -L " + quote(o.tests) +
-                             " --timeout 120 -j2 --output-on-failure";
     std::cout << "Building the scratch copy in " << o.work.string() << "\n" << std::flush;
-    if (run(configure, log) != 0 || run(compile, log) != 0) {
-        fail("the unchanged tree does not build; see " + log.string());
+    if (run(configure, s.log) != 0 || run(s.compile, s.log) != 0) {
+        fail("the unchanged tree does not build; see " + s.log.string());
     }
-    if (run(test, log) != 0) {
-        fail("the unchanged tree fails its tests; see " + log.string());
+    if (run(s.test, s.log) != 0) {
+        fail("the unchanged tree fails its tests; see " + s.log.string());
     }
+    return s;
+}
 
-    const std::regex seed_failure(R"((\d+) of \d+ seeds failed)");
+// Puts one fault into the scratch copy, builds and tests it, and puts the
+// original text back.
+Outcome run_fault(const Scratch& s, const Fault& f) {
+    static const std::regex seed_failure(R"((\d+) of \d+ seeds failed)");
+    Outcome out;
+    const auto started = std::chrono::steady_clock::now();
+    const fs::path file = s.src / f.file;
+    const std::string original = read_file(file);
+    std::string mutated = original;
+    mutated.replace(mutated.find(f.find), f.find.size(), f.replace);
+    write_file(file, mutated);
+    if (run(s.compile, s.log) != 0) {
+        out.status = "does-not-build";
+    } else {
+        const int status = run(s.test, s.log);
+        const std::string output = read_file(s.log);
+        out.failed = failed_tests(output);
+        std::smatch m;
+        if (std::regex_search(output, m, seed_failure)) {
+            out.failing_seeds = std::stoul(m[1]);
+        }
+        out.status = status == 0 ? "MISSED" : "caught";
+    }
+    write_file(file, original);
+    out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return out;
+}
+
+void print_outcome(const Fault& f, const Outcome& out) {
+    std::cout << "  " << f.name << ": " << out.status;
+    if (!out.failed.empty()) {
+        std::cout << " by " << out.failed.size() << " test(s):";
+        for (const std::string& name : out.failed) {
+            std::cout << " " << name;
+        }
+    }
+    if (out.failing_seeds > 0) {
+        std::cout << " [random seeds failing: " << out.failing_seeds << "]";
+    }
+    std::cout << " (" << static_cast<int>(out.seconds) << " s)\n" << std::flush;
+}
+
+// Runs every fault in turn, saying how each went as it finishes; an
+// equivalent fault is not run. The outcomes are in the faults' order.
+std::vector<Outcome> run_faults(const Scratch& s, const std::vector<Fault>& faults) {
     std::vector<Outcome> outcomes;
     for (const Fault& f : faults) {
-        Outcome out;
-        const auto started = std::chrono::steady_clock::now();
         if (!f.equivalent.empty()) {
+            Outcome out;
             out.status = "equivalent";
             outcomes.push_back(out);
             std::cout << "  " << f.name << ": equivalent (" << f.equivalent << ")\n" << std::flush;
             continue;
         }
-        const fs::path file = src / f.file;
-        const std::string original = read_file(file);
-        std::string mutated = original;
-        mutated.replace(mutated.find(f.find), f.find.size(), f.replace);
-        write_file(file, mutated);
-        if (run(compile, log) != 0) {
-            out.status = "does-not-build";
-        } else {
-            const int status = run(test, log);
-            const std::string output = read_file(log);
-            out.failed = failed_tests(output);
-            std::smatch m;
-            if (std::regex_search(output, m, seed_failure)) {
-                out.failing_seeds = std::stoul(m[1]);
-            }
-            out.status = status == 0 ? "MISSED" : "caught";
-        }
-        write_file(file, original);
-        out.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        std::cout << "  " << f.name << ": " << out.status;
-        if (!out.failed.empty()) {
-            std::cout << " by " << out.failed.size() << " test(s):";
-            for (const std::string& name : out.failed) {
-                std::cout << " " << name;
-            }
-        }
-        if (out.failing_seeds > 0) {
-            std::cout << " [random seeds failing: " << out.failing_seeds << "]";
-        }
-        std::cout << " (" << static_cast<int>(out.seconds) << " s)\n" << std::flush;
-        outcomes.push_back(out);
+        outcomes.push_back(run_fault(s, f));
+        print_outcome(f, outcomes.back());
     }
     // Leave the scratch build matching the unchanged tree.
-    if (run(compile, log) != 0) {
-        fail("the restored tree does not build; see " + log.string());
+    if (run(s.compile, s.log) != 0) {
+        fail("the restored tree does not build; see " + s.log.string());
     }
+    return outcomes;
+}
 
-    // The summary, by area: the program's folders and the simulator's.
-    struct Tally {
-        int caught = 0, missed = 0, equivalent = 0, unbuilt = 0, single = 0;
-    };
+struct Tally {
+    int caught = 0, missed = 0, equivalent = 0, unbuilt = 0, single = 0;
+};
+
+// Prints the summary by area (the program's folders and the simulator's)
+// and each missed fault with why it matters; returns the exit status: 1
+// when a fault was missed, else 0.
+int report(const std::vector<Fault>& faults, const std::vector<Outcome>& outcomes) {
     std::map<std::string, Tally> tallies;
     std::vector<std::string> missed;
     for (std::size_t i = 0; i < faults.size(); ++i) {
@@ -455,4 +490,20 @@ int main(int argc, char** argv) {
         std::cout << "  MISSED " << m << "\n";
     }
     return missed.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options o = parse_options(argc, argv);
+    std::vector<Fault> faults = read_faults(o.faults);
+    keep_only(faults, o.only);
+    if (o.check) {
+        check_applies(o.source, faults);
+        std::cout << faults.size() << " faults, each applies exactly once\n";
+        return 0;
+    }
+    const Scratch scratch = prepare_scratch(o, faults);
+    const std::vector<Outcome> outcomes = run_faults(scratch, faults);
+    return report(faults, outcomes);
 }

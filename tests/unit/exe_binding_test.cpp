@@ -3,6 +3,13 @@
 // the symbol map a debugger reads the state record through.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "simulator/exe/simulated_dlls.h"
 #include "simulator/pe/export_lists.h"
 #include "simulator/pe/symbol_map.h"
@@ -57,22 +64,106 @@ TEST(ExportLists, AnImportFindsItsExportByNameOrOrdinalInAnyCaseOfTheDll) {
     EXPECT_EQ(no_dll.error().error, 126u);  // ERROR_MOD_NOT_FOUND
 }
 
-// The lists built in are the device build's; what they name and the
-// simulator provides is what an exe can be bound to.
-TEST(ExportLists, TheDevicesListsParseAndTheSimulatorProvidesWhatTheyName) {
+// Every export the built-in lists hold (platform/wince/exports/*.exports),
+// one row each: the ordinal, how the exe imports it, and whether an import
+// of it binds to a simulated function or the loader refuses it.
+enum Import { kByName, kByOrdinal };
+enum Binding { kBound, kRefused };
+
+struct ExpectedExport {
+    const char* dll;
+    const char* name;
+    std::uint16_t ordinal;
+    Import import;
+    Binding binding;
+};
+
+const ExpectedExport kDeviceExports[] = {
+    {"coredll.dll", "InitializeCriticalSection", 2, kByName, kBound},
+    {"coredll.dll", "DeleteCriticalSection", 3, kByName, kBound},
+    {"coredll.dll", "EnterCriticalSection", 4, kByName, kBound},
+    {"coredll.dll", "LeaveCriticalSection", 5, kByName, kBound},
+    {"coredll.dll", "ExitThread", 6, kByName, kBound},
+    {"coredll.dll", "InterlockedTestExchange", 9, kByName, kBound},
+    {"coredll.dll", "InterlockedIncrement", 10, kByName, kBound},
+    {"coredll.dll", "InterlockedDecrement", 11, kByName, kRefused},
+    {"coredll.dll", "InterlockedExchange", 12, kByName, kRefused},
+    {"coredll.dll", "CreateThread", 492, kByName, kBound},
+    {"coredll.dll", "Sleep", 496, kByName, kBound},
+    {"coredll.dll", "CloseHandle", 553, kByName, kBound},
+    {"coredll.dll", "VirtualAlloc", 524, kByName, kBound},
+    {"coredll.dll", "VirtualFree", 525, kByName, kBound},
+    {"coredll.dll", "VirtualCopy", 560, kByName, kBound},
+    {"coredll.dll", "FindResourceW", 532, kByName, kBound},
+    {"coredll.dll", "LoadResource", 533, kByName, kBound},
+    {"coredll.dll", "LoadIconW", 728, kByName, kBound},
+    {"coredll.dll", "LoadImageW", 730, kByName, kBound},
+    {"coredll.dll", "ShowWindow", 266, kByName, kBound},
+    {"coredll.dll", "SendDlgItemMessageW", 685, kByName, kBound},
+    {"coredll.dll", "DialogBoxIndirectParamW", 690, kByName, kBound},
+    {"coredll.dll", "EndDialog", 691, kByName, kBound},
+    {"coredll.dll", "SetForegroundWindow", 702, kByName, kBound},
+    {"coredll.dll", "Shell_NotifyIcon", 481, kByName, kBound},
+    {"coredll.dll", "memcpy", 1044, kByName, kBound},
+    {"coredll.dll", "memset", 1047, kByName, kBound},
+    {"aygshell.dll", "SHInitDialog", 56, kByName, kBound},
+    {"aygshell.dll", "SHNotificationAdd", 155, kByOrdinal, kBound},
+    {"aygshell.dll", "SHNotificationRemove", 157, kByOrdinal, kBound},
+    {"commctrl.dll", "InitCommonControls", 17, kByName, kBound},
+};
+
+std::string export_name(std::string_view dll, std::string_view name) {
+    return std::string(dll) + "!" + std::string(name);
+}
+
+// The device build writes the exe's imports from these lists; the loader
+// binds an import by finding the export under its name or ordinal, then the
+// simulated function of that export's name.
+TEST(ExportLists, EachBuiltInExportHasItsOrdinalImportAndBinding) {
     const auto& lists = sim::device_export_lists();
-    ASSERT_EQ(lists.size(), 3u);
-    std::size_t provided = 0;
+    for (const ExpectedExport& row : kDeviceExports) {
+        SCOPED_TRACE(export_name(row.dll, row.name));
+        auto by_name = sim::find_export(lists, {row.dll, std::nullopt, row.name});
+        if (!by_name.ok()) {
+            ADD_FAILURE() << "not in the lists: " << by_name.error().message;
+            continue;
+        }
+        EXPECT_EQ(by_name.value()->ordinal, row.ordinal);
+        EXPECT_EQ(by_name.value()->by_name, row.import == kByName);
+
+        auto by_ordinal = sim::find_export(lists, {row.dll, row.ordinal, ""});
+        if (!by_ordinal.ok()) {
+            ADD_FAILURE() << "no export under its ordinal: " << by_ordinal.error().message;
+            continue;
+        }
+        EXPECT_EQ(by_ordinal.value()->name, row.name);
+
+        // The exe's import names it one way or the other; the loader binds
+        // whichever export that finds.
+        const sim::DllExport* imported =
+            row.import == kByName ? by_name.value() : by_ordinal.value();
+        const bool bound = sim::ce::simulated_function(row.dll, imported->name) != nullptr;
+        EXPECT_EQ(bound ? kBound : kRefused, row.binding)
+            << (bound ? "the simulator provides it" : "the simulator does not provide it");
+    }
+    // Nor do the lists hold an export the table lacks.
     for (const sim::ExportList& list : lists) {
         for (const sim::DllExport& e : list.exports) {
-            provided += sim::ce::simulated_function(list.dll, e.name) != nullptr ? 1 : 0;
+            EXPECT_TRUE(std::any_of(std::begin(kDeviceExports), std::end(kDeviceExports),
+                                    [&](const ExpectedExport& row) {
+                                        return row.dll == list.dll && row.name == e.name;
+                                    }))
+                << export_name(list.dll, e.name) << " #" << e.ordinal << " is not in the table";
         }
     }
-    EXPECT_GE(provided, 25u);
+}
+
+TEST(SimulatedDlls, EachFunctionIsFoundByItsDllInAnyCaseAndItsExactName) {
     for (const sim::ce::SimulatedFunction& f : sim::ce::simulated_functions()) {
-        EXPECT_EQ(sim::ce::simulated_function(f.dll, f.name), &f);
+        EXPECT_EQ(sim::ce::simulated_function(f.dll, f.name), &f) << export_name(f.dll, f.name);
     }
     EXPECT_NE(sim::ce::simulated_function("AYGSHELL.DLL", "SHNotificationAdd"), nullptr);
+    EXPECT_EQ(sim::ce::simulated_function("coredll.dll", "sleep"), nullptr);
     EXPECT_EQ(sim::ce::simulated_function("coredll.dll", "ExitProcess"), nullptr);
 }
 
