@@ -14,7 +14,8 @@
 #include "simulator/pe/pe_image.h"
 #include "simulator/pe/pe_load_rules.h"
 #include "simulator/wince/module.h"
-#include "tests/support/pe_writer.h"
+#include "tests/support/pe_sample.h"
+#include "tools/pe/rsrc.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ std::vector<sim::ResourceEntry> named_resources() {
 }
 
 pe_test::Built good_image() {
-    return pe_test::build_image(pe_test::sample_shape(named_resources()));
+    return pe_test::sample_image(named_resources());
 }
 
 sim::PeImage parsed(const Bytes& file) {
@@ -44,7 +45,7 @@ sim::PeImage parsed(const Bytes& file) {
 TEST(PeImage, ReadsTheHeadersAndSections) {
     const sim::PeImage image = parsed(good_image().file);
     EXPECT_EQ(image.machine, 0x1C0);
-    EXPECT_EQ(image.characteristics, 0x0103);
+    EXPECT_EQ(image.characteristics, 0x010F);
     EXPECT_EQ(image.subsystem, 9);
     EXPECT_EQ(image.subsystem_major, 3);
     EXPECT_EQ(image.subsystem_minor, 0);
@@ -74,24 +75,30 @@ TEST(PeImage, ReadsTheHeadersAndSections) {
 }
 
 TEST(PeImage, ReadsTheImportsByOrdinalAndByName) {
-    const pe_test::Built built = good_image();
+    pe_test::Built built = good_image();
+    const pe_test::Layout& l = built.layout;
+    // The writer leaves every hint 0 (the loader then looks the name up):
+    // Sleep's is set to 1, to be read back.
+    pe_test::put16(built.file, l.idata_offset + (l.import_labels.at(".Lhint_Sleep") - l.idata_rva),
+                   1);
     const sim::PeImage image = parsed(built.file);
     ASSERT_EQ(image.imports.size(), 2u);
     const sim::PeImportDll& core = image.imports[0];
     EXPECT_EQ(core.dll, "COREDLL.dll");
-    EXPECT_EQ(core.iat_rva, built.layout.iat_rvas[0]);
+    EXPECT_EQ(core.iat_rva, l.import_labels.at("__imp_InterlockedExchange"));
     ASSERT_EQ(core.entries.size(), 2u);
     EXPECT_EQ(core.entries[0].ordinal, 12);
+    EXPECT_EQ(core.entries[0].iat_rva, l.import_labels.at("__imp_InterlockedExchange"));
     EXPECT_EQ(core.entries[1].ordinal, std::nullopt);
     EXPECT_EQ(core.entries[1].name, "Sleep");
     EXPECT_EQ(core.entries[1].hint, 1);
-    EXPECT_EQ(core.entries[1].iat_rva, built.layout.iat_rvas[0] + 4);
+    EXPECT_EQ(core.entries[1].iat_rva, l.import_labels.at("__imp_Sleep"));
 
     const auto all = sim::list_imports(image);
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[2].dll, "aygshell.dll");
     EXPECT_EQ(all[2].name, "SHInitDialog");
-    EXPECT_EQ(all[2].iat_rva, built.layout.iat_rvas[1]);
+    EXPECT_EQ(all[2].iat_rva, l.import_labels.at("__imp_SHInitDialog"));
 }
 
 TEST(PeImage, ReadsTheResourceTreeWithItsDataRvas) {
@@ -119,7 +126,7 @@ TEST(PeImage, ReadsTheResourceTreeWithItsDataRvas) {
 // paths as those of the .res do.
 TEST(PeImage, ProgramResourcesServeTheModule) {
     const auto res = sim::corvane_resources();
-    const sim::PeImage image = parsed(pe_test::build_image(pe_test::sample_shape(res)).file);
+    const sim::PeImage image = parsed(pe_test::sample_image(res).file);
     ASSERT_EQ(image.resources.size(), res.size());
     const sim::Module module(image.resources);
     const auto* dialog = module.find(ResId::number(sim::rt::kDialog), ResId::number(IDD_SETTINGS));
@@ -221,9 +228,10 @@ std::size_t overlap_data(Bytes& f, L l) {
 }
 
 using pe_test::Layout;
-// From the section count (at 0x86) to the section table, where a section
-// count too large is reported.
-const auto kToSectionTable = static_cast<std::ptrdiff_t>(Layout{}.section_table - 0x86);
+// From the section count to the section table, where a section count too
+// large is reported.
+const auto kToSectionTable =
+    static_cast<std::ptrdiff_t>(Layout{}.section_table - (Layout{}.pe_header + 6));
 const Damage kDamages[] = {
     {"no MZ", poke(at(0), 'X', 2), "MZ"},
     {"e_lfanew past the end", poke(at(0x3C), 0x100000, 4, 4), "e_lfanew points at"},
@@ -302,7 +310,7 @@ TEST(PeImageDamage, TruncatedOrFlippedFilesNeverReadOutside) {
 }
 
 TEST(PeResourceDirectory, RefusesARootOutsideItsSection) {
-    const Bytes section = pe_test::build_resource_section(named_resources(), 0x3000);
+    const Bytes section = pe::build_rsrc(named_resources(), 0x3000);
     EXPECT_TRUE(sim::parse_resource_directory(section, 0x3000, 0x3000).ok());
     for (std::uint32_t root : {0x2FFFu, 0x3000u + static_cast<std::uint32_t>(section.size())}) {
         const auto tree = sim::parse_resource_directory(section, 0x3000, root);

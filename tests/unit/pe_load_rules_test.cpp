@@ -8,12 +8,12 @@
 
 #include "simulator/pe/pe_image.h"
 #include "simulator/pe/pe_load_rules.h"
-#include "tests/support/pe_writer.h"
+#include "tests/support/pe_sample.h"
 
 namespace {
 
 sim::PeImage sample_image() {
-    auto image = sim::parse_pe(pe_test::build_image(pe_test::sample_shape()).file);
+    auto image = sim::parse_pe(pe_test::sample_image().file);
     EXPECT_TRUE(image.ok()) << (image.ok() ? "" : image.error().describe());
     return image.ok() ? image.value() : sim::PeImage{};
 }

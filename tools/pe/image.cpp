@@ -1,5 +1,6 @@
 #include "tools/pe/image.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "tools/pe/bytes.h"
@@ -146,6 +147,25 @@ std::uint32_t entry_rva(const ElfFile& elf, const ImageSection& text) {
     return static_cast<std::uint32_t>(rva);
 }
 
+// Where the next section starts: on the page after the last one's end (a
+// page of its own even for an empty one), or after the headers' page.
+std::uint32_t next_page(const Image& image) {
+    if (image.sections.empty()) {
+        return kSectionAlignment;
+    }
+    const ImageSection& last = image.sections.back();
+    return align_up(std::uint64_t{last.rva} + std::max<std::uint32_t>(last.virtual_size, 1),
+                    kSectionAlignment);
+}
+
+ImageSection section_at_next_page(const Image& image, std::string name,
+                                  std::vector<std::uint8_t> contents,
+                                  std::uint32_t characteristics) {
+    const auto size = static_cast<std::uint32_t>(contents.size());
+    return ImageSection{std::move(name),     next_page(image), size,
+                        std::move(contents), characteristics,  {}};
+}
+
 }  // namespace
 
 const ImageSection* Image::section_at(std::uint32_t rva) const {
@@ -166,19 +186,45 @@ Image build_image(const ElfFile& elf, const std::vector<sim::ResourceEntry>& res
     image.entry_rva = entry_rva(elf, image.sections.front());
     image.imports = directory_between(elf, image.sections, kDescriptorsStart, kDescriptorsEnd);
     image.import_address_table = directory_between(elf, image.sections, kIatStart, kIatEnd);
-    const ImageSection& last = image.sections.back();
-    const std::uint32_t rsrc_rva =
-        align_up(std::uint64_t{last.rva} + last.virtual_size, kSectionAlignment);
-    ImageSection rsrc{".rsrc",
-                      rsrc_rva,
-                      0,
-                      build_rsrc(resources, rsrc_rva),
-                      sim::pe::kScnInitializedData | sim::pe::kScnRead,
-                      {}};
-    rsrc.virtual_size = static_cast<std::uint32_t>(rsrc.contents.size());
-    image.resources = DataDirectory{rsrc_rva, rsrc.virtual_size};
-    image.sections.push_back(std::move(rsrc));
+    append_resources(image, resources);
     return image;
+}
+
+Image image_of_sections(const std::vector<SectionContents>& sections, std::uint32_t entry_offset) {
+    if (sections.empty() || entry_offset >= sections.front().contents.size()) {
+        throw Error("an image needs a first section with its entry point in it");
+    }
+    Image image;
+    for (const SectionContents& section : sections) {
+        image.sections.push_back(
+            section_at_next_page(image, section.name, section.contents, section.characteristics));
+    }
+    image.entry_rva = image.sections.front().rva + entry_offset;
+    return image;
+}
+
+std::map<std::string, std::uint32_t> append_imports(Image& image,
+                                                    const std::vector<DllImports>& imports) {
+    const std::uint32_t rva = next_page(image);
+    ImportSection tables = import_section(imports, rva);
+    const auto range = [&](const char* start, const char* end) {
+        return DataDirectory{tables.labels.at(start),
+                             tables.labels.at(end) - tables.labels.at(start)};
+    };
+    image.imports = range(kDescriptorsStart, kDescriptorsEnd);
+    image.import_address_table = range(kIatStart, kIatEnd);
+    image.sections.push_back(section_at_next_page(
+        image, ".idata", std::move(tables.contents),
+        sim::pe::kScnInitializedData | sim::pe::kScnRead | sim::pe::kScnWrite));
+    return std::move(tables.labels);
+}
+
+void append_resources(Image& image, const std::vector<sim::ResourceEntry>& resources) {
+    const std::uint32_t rva = next_page(image);
+    image.sections.push_back(
+        section_at_next_page(image, ".rsrc", build_rsrc(resources, rva),
+                             sim::pe::kScnInitializedData | sim::pe::kScnRead));
+    image.resources = DataDirectory{rva, image.sections.back().virtual_size};
 }
 
 }  // namespace pe

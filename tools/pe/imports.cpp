@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <sstream>
@@ -79,76 +80,182 @@ void write_stubs(std::ostringstream& out, const std::vector<DllImports>& imports
     }
 }
 
-// The import descriptors: one per DLL, each with its lookup table
-// (OriginalFirstThunk: the CE loader stops at a descriptor without one),
-// its name and its address table; a zero descriptor ends them.
-void write_descriptors(std::ostringstream& out, const std::vector<DllImports>& imports) {
-    out << "    .global " << kDescriptorsStart << ", " << kDescriptorsEnd << "\n"
-        << kDescriptorsStart << ":\n";
-    for (std::size_t i = 0; i < imports.size(); ++i) {
-        const std::string n = std::to_string(i);
-        out << "    .word " << rva(".Llookup" + n) << "  @ " << imports[i].dll << "\n"
-            << "    .word 0, 0\n"
-            << "    .word " << rva(".Ldll" + n) << "\n"
-            << "    .word " << rva(".Laddress" + n) << "\n";
+// A word of the tables: a number, or the RVA of a label.
+struct Word {
+    Word(std::uint32_t value) : number(value) {}
+    static Word rva_of(std::string label) {
+        Word word(0);
+        word.label = std::move(label);
+        return word;
     }
-    out << "    .word 0, 0, 0, 0, 0\n" << kDescriptorsEnd << ":\n";
-}
+    std::uint32_t number = 0;
+    std::string label;
+};
+
+// The tables as an assembler is given them. They are walked once for each
+// form: GNU as source for the linked image, or bytes for an image made in
+// memory; so both forms have the same layout.
+class TableSink {
+  public:
+    virtual ~TableSink() = default;
+    virtual void globals(const char* first, const char* second) = 0;
+    virtual void label(const std::string& name) = 0;
+    // A global data symbol of one word here: a function's address table slot.
+    virtual void slot(const std::string& name) = 0;
+    virtual void words(std::initializer_list<Word> words, const std::string& comment) = 0;
+    virtual void align(std::uint32_t alignment) = 0;
+    virtual void half(std::uint16_t value) = 0;
+    virtual void asciz(const std::string& text) = 0;
+};
 
 // A lookup or address table entry: the RVA of the hint/name entry, or the
 // ordinal with bit 31 set.
-std::string thunk(const sim::DllExport& function) {
+Word thunk(const sim::DllExport& function) {
     if (!function.by_name) {
-        std::ostringstream text;
-        text << "0x" << std::hex << (0x80000000u | function.ordinal);
-        return text.str();
+        return 0x80000000u | function.ordinal;
     }
-    return rva(".Lhint_" + function.name);
+    return Word::rva_of(".Lhint_" + function.name);
 }
 
-void write_lookup_tables(std::ostringstream& out, const std::vector<DllImports>& imports) {
+// The tables in the order they lie in .idata. The import descriptors: one
+// per DLL, each with its lookup table (OriginalFirstThunk: the CE loader
+// stops at a descriptor without one), its name and its address table; a
+// zero descriptor ends them. Then the lookup tables, the address tables
+// (each entry the slot __imp_<function> that the function's stub jumps
+// through), the hint/name entries (hint 0: the loader then looks the name
+// up) and the DLL names.
+void walk_tables(const std::vector<DllImports>& imports, TableSink& out) {
+    out.globals(kDescriptorsStart, kDescriptorsEnd);
+    out.label(kDescriptorsStart);
     for (std::size_t i = 0; i < imports.size(); ++i) {
-        out << ".Llookup" << i << ":\n";
-        for (const sim::DllExport& function : imports[i].functions) {
-            out << "    .word " << thunk(function) << "\n";
-        }
-        out << "    .word 0\n";
+        const std::string n = std::to_string(i);
+        out.words({Word::rva_of(".Llookup" + n)}, imports[i].dll);
+        out.words({0, 0}, "");
+        out.words({Word::rva_of(".Ldll" + n)}, "");
+        out.words({Word::rva_of(".Laddress" + n)}, "");
     }
-}
-
-void write_address_tables(std::ostringstream& out, const std::vector<DllImports>& imports) {
-    out << "    .global " << kIatStart << ", " << kIatEnd << "\n" << kIatStart << ":\n";
+    out.words({0, 0, 0, 0, 0}, "");
+    out.label(kDescriptorsEnd);
     for (std::size_t i = 0; i < imports.size(); ++i) {
-        out << ".Laddress" << i << ":\n";
+        out.label(".Llookup" + std::to_string(i));
         for (const sim::DllExport& function : imports[i].functions) {
-            const std::string slot = "__imp_" + function.name;
-            out << "    .global " << slot << "\n"
-                << "    .type " << slot << ", %object\n"
-                << "    .size " << slot << ", 4\n"
-                << slot << ":\n"
-                << "    .word " << thunk(function) << "\n";
+            out.words({thunk(function)}, "");
         }
-        out << "    .word 0\n";
+        out.words({0}, "");
     }
-    out << kIatEnd << ":\n";
-}
-
-// Hint/name entries (hint 0: the loader then looks the name up) and the DLL names.
-void write_names(std::ostringstream& out, const std::vector<DllImports>& imports) {
+    out.globals(kIatStart, kIatEnd);
+    out.label(kIatStart);
+    for (std::size_t i = 0; i < imports.size(); ++i) {
+        out.label(".Laddress" + std::to_string(i));
+        for (const sim::DllExport& function : imports[i].functions) {
+            out.slot("__imp_" + function.name);
+            out.words({thunk(function)}, "");
+        }
+        out.words({0}, "");
+    }
+    out.label(kIatEnd);
     for (const DllImports& dll : imports) {
         for (const sim::DllExport& function : dll.functions) {
             if (function.by_name) {
-                out << "    .balign 2\n"
-                    << ".Lhint_" << function.name << ":\n"
-                    << "    .hword 0\n"
-                    << "    .asciz \"" << function.name << "\"\n";
+                out.align(2);
+                out.label(".Lhint_" + function.name);
+                out.half(0);
+                out.asciz(function.name);
             }
         }
     }
     for (std::size_t i = 0; i < imports.size(); ++i) {
-        out << ".Ldll" << i << ":\n    .asciz \"" << imports[i].dll << "\"\n";
+        out.label(".Ldll" + std::to_string(i));
+        out.asciz(imports[i].dll);
     }
 }
+
+class AssemblySink : public TableSink {
+  public:
+    explicit AssemblySink(std::ostringstream& out) : out_(out) {}
+
+    void globals(const char* first, const char* second) override {
+        out_ << "    .global " << first << ", " << second << "\n";
+    }
+    void label(const std::string& name) override { out_ << name << ":\n"; }
+    void slot(const std::string& name) override {
+        out_ << "    .global " << name << "\n"
+             << "    .type " << name << ", %object\n"
+             << "    .size " << name << ", 4\n"
+             << name << ":\n";
+    }
+    void words(std::initializer_list<Word> words, const std::string& comment) override {
+        out_ << "    .word ";
+        const char* separator = "";
+        for (const Word& word : words) {
+            out_ << separator;
+            if (!word.label.empty()) {
+                out_ << rva(word.label);
+            } else if (word.number == 0) {
+                out_ << "0";
+            } else {
+                out_ << "0x" << std::hex << word.number << std::dec;
+            }
+            separator = ", ";
+        }
+        if (!comment.empty()) {
+            out_ << "  @ " << comment;
+        }
+        out_ << "\n";
+    }
+    void align(std::uint32_t alignment) override { out_ << "    .balign " << alignment << "\n"; }
+    void half(std::uint16_t value) override { out_ << "    .hword " << value << "\n"; }
+    void asciz(const std::string& text) override { out_ << "    .asciz \"" << text << "\"\n"; }
+
+  private:
+    std::ostringstream& out_;
+};
+
+// Assembles the tables at section_rva. The first walk finds where the
+// labels are (`known` null: the words that refer to them are left 0), the
+// second, given them, writes those words.
+class ByteSink : public TableSink {
+  public:
+    ByteSink(std::uint32_t section_rva, const std::map<std::string, std::uint32_t>* known)
+        : section_rva_(section_rva), known_(known) {}
+
+    void globals(const char*, const char*) override {}
+    void label(const std::string& name) override {
+        const std::uint64_t at = std::uint64_t{section_rva_} + out_.size();
+        if (at > 0xFFFFFFFFu) {
+            throw Error("the import tables do not fit in 32 bits");
+        }
+        if (!labels_.emplace(name, static_cast<std::uint32_t>(at)).second) {
+            throw Error("the import tables have " + name +
+                        " twice (a function imported from two DLLs?)");
+        }
+    }
+    void slot(const std::string& name) override { label(name); }
+    void words(std::initializer_list<Word> words, const std::string&) override {
+        for (const Word& word : words) {
+            std::uint32_t value = word.number;  // 0 for a label's, in the first walk
+            if (!word.label.empty() && known_ != nullptr) {
+                value = known_->at(word.label);
+            }
+            out_.u32(value);
+        }
+    }
+    void align(std::uint32_t alignment) override { out_.align(alignment); }
+    void half(std::uint16_t value) override { out_.u16(value); }
+    void asciz(const std::string& text) override {
+        out_.bytes(to_bytes(text));
+        out_.u8(0);
+    }
+
+    const std::map<std::string, std::uint32_t>& labels() const { return labels_; }
+    ImportSection take() { return ImportSection{std::move(out_.data()), std::move(labels_)}; }
+
+  private:
+    std::uint32_t section_rva_;
+    const std::map<std::string, std::uint32_t>* known_;
+    Writer out_;
+    std::map<std::string, std::uint32_t> labels_;
+};
 
 }  // namespace
 
@@ -224,13 +331,19 @@ std::string import_assembly(const std::vector<DllImports>& imports) {
         << "    .syntax unified\n    .arch armv5t\n    .arm\n";
     write_stubs(out, imports);
     out << "\n    .section .idata,\"aw\",%progbits\n    .balign 4\n";
-    write_descriptors(out, imports);
-    write_lookup_tables(out, imports);
-    write_address_tables(out, imports);
-    write_names(out, imports);
+    AssemblySink tables(out);
+    walk_tables(imports, tables);
     // The stubs need no executable stack.
     out << "\n    .section .note.GNU-stack,\"\",%progbits\n";
     return out.str();
+}
+
+ImportSection import_section(const std::vector<DllImports>& imports, std::uint32_t section_rva) {
+    ByteSink first(section_rva, nullptr);
+    walk_tables(imports, first);
+    ByteSink second(section_rva, &first.labels());
+    walk_tables(imports, second);
+    return second.take();
 }
 
 std::string import_listing(const std::vector<DllImports>& imports) {

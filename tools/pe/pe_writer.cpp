@@ -9,9 +9,8 @@ namespace pe {
 
 namespace {
 
-constexpr std::uint32_t kPeOffset = 0x40;  // right after the DOS header, no DOS stub
 constexpr std::uint32_t kSectionHeaderSize = 40;
-constexpr std::size_t kChecksumOffset = kPeOffset + 4 + 20 + 64;
+constexpr std::size_t kChecksumOffset = kOptionalHeaderOffset + 64;
 
 // No relocations (the exe loads at its ImageBase, 0x10000), an executable,
 // no line numbers or local symbols, 32-bit. Not a DLL.
@@ -28,32 +27,6 @@ constexpr std::uint32_t kStackCommit = 0x1000;
 constexpr std::uint32_t kHeapReserve = 0x100000;
 constexpr std::uint32_t kHeapCommit = 0x1000;
 
-struct FileLayout {
-    std::uint32_t headers_size = 0;
-    std::vector<std::uint32_t> raw_offsets;  // per section, 0 when it has no raw data
-    std::vector<std::uint32_t> raw_sizes;
-    std::uint32_t file_size = 0;
-    std::uint32_t image_size = 0;
-};
-
-FileLayout lay_out(const Image& image) {
-    FileLayout layout;
-    const std::uint64_t headers = kPeOffset + 4 + 20 + sim::pe::kOptionalHeaderSize +
-                                  std::uint64_t{kSectionHeaderSize} * image.sections.size();
-    layout.headers_size = align_up(headers, kFileAlignment);
-    std::uint32_t offset = layout.headers_size;
-    for (const ImageSection& section : image.sections) {
-        const std::uint32_t raw = align_up(section.contents.size(), kFileAlignment);
-        layout.raw_offsets.push_back(raw == 0 ? 0 : offset);
-        layout.raw_sizes.push_back(raw);
-        offset = align_up(std::uint64_t{offset} + raw, kFileAlignment);
-    }
-    layout.file_size = offset;
-    const ImageSection& last = image.sections.back();
-    layout.image_size = align_up(std::uint64_t{last.rva} + last.virtual_size, kSectionAlignment);
-    return layout;
-}
-
 void dos_header(Writer& out) {
     out.u16(0x5A4D);  // "MZ"
     out.u16(0x90);    // bytes on the last page
@@ -64,8 +37,8 @@ void dos_header(Writer& out) {
     out.u16(0xFFFF);  // maximum extra paragraphs
     out.u16(0);       // ss
     out.u16(0xB8);    // sp
-    out.zeros(kPeOffset - 0x12 - 4);
-    out.u32(kPeOffset);  // e_lfanew
+    out.zeros(kPeSignatureOffset - 0x12 - 4);
+    out.u32(kPeSignatureOffset);  // e_lfanew
 }
 
 void coff_header(Writer& out, const Image& image) {
@@ -157,6 +130,24 @@ void section_headers(Writer& out, const Image& image, const FileLayout& layout) 
 
 }  // namespace
 
+FileLayout lay_out_file(const Image& image) {
+    FileLayout layout;
+    const std::uint64_t headers =
+        kSectionTableOffset + std::uint64_t{kSectionHeaderSize} * image.sections.size();
+    layout.headers_size = align_up(headers, kFileAlignment);
+    std::uint32_t offset = layout.headers_size;
+    for (const ImageSection& section : image.sections) {
+        const std::uint32_t raw = align_up(section.contents.size(), kFileAlignment);
+        layout.raw_offsets.push_back(raw == 0 ? 0 : offset);
+        layout.raw_sizes.push_back(raw);
+        offset = align_up(std::uint64_t{offset} + raw, kFileAlignment);
+    }
+    layout.file_size = offset;
+    const ImageSection& last = image.sections.back();
+    layout.image_size = align_up(std::uint64_t{last.rva} + last.virtual_size, kSectionAlignment);
+    return layout;
+}
+
 std::uint32_t pe_checksum(std::span<const std::uint8_t> file, std::size_t checksum_offset) {
     std::uint64_t sum = 0;
     for (std::size_t i = 0; i < file.size(); i += 2) {
@@ -175,7 +166,7 @@ std::uint32_t pe_checksum(std::span<const std::uint8_t> file, std::size_t checks
 }
 
 std::vector<std::uint8_t> write_pe(const Image& image) {
-    const FileLayout layout = lay_out(image);
+    const FileLayout layout = lay_out_file(image);
     Writer out;
     dos_header(out);
     coff_header(out, image);
