@@ -1,4 +1,4 @@
-// The two coprocessor 14 accesses. Built for ARM they are single MRC/MCR
+// The two coprocessor 14 accesses and the main ID read. Built for ARM they are single MRC/MCR
 // instructions: on the device, and in the simulator's ARM lane, where the
 // emulated core traps them into the simulated clocks. On any other host the
 // simulator stands in for the same instruction, with the same coprocessor
@@ -17,6 +17,12 @@ void WriteCclkcfg(DWORD value) {
     __asm__ __volatile__("mcr p14, 0, %0, c6, c0, 0" : : "r"(value) : "memory");
 }
 
+DWORD ReadMainId(void) {
+    DWORD value;
+    __asm__ __volatile__("mrc p15, 0, %0, c0, c0, 0" : "=r"(value));
+    return value;
+}
+
 #else
 
 DWORD ReadCclkcfg(void) {
@@ -25,6 +31,10 @@ DWORD ReadCclkcfg(void) {
 
 void WriteCclkcfg(DWORD value) {
     SimCoprocessorWrite(14, 0, value, 6, 0, 0);
+}
+
+DWORD ReadMainId(void) {
+    return SimCoprocessorRead(15, 0, 0, 0, 0);
 }
 
 #endif

@@ -7,6 +7,7 @@ set(CORVANE_PROGRAM_SOURCES
   app/dialog_commands.cpp
   clock/speed_table.cpp
   clock/coprocessor.cpp
+  clock/processor.cpp
   clock/clock_registers.cpp
   clock/speed_change.cpp
   shell/notification.cpp

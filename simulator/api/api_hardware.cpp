@@ -68,6 +68,19 @@ bool is_cclkcfg(int coprocessor, int opcode1, int crn, int crm, int opcode2) {
     return coprocessor == 14 && opcode1 == 0 && crn == 6 && crm == 0 && opcode2 == 0;
 }
 
+bool is_main_id(int coprocessor, int opcode1, int crn, int crm, int opcode2) {
+    return coprocessor == 15 && opcode1 == 0 && crn == 0 && crm == 0 && opcode2 == 0;
+}
+
+// On a processor without CCLKCFG the instruction is undefined: a program
+// fault, as the ARM lane reports it.
+void require_cclkcfg(PlatformCall& call, const char* instruction) {
+    if (const std::string why = sim::no_cclkcfg(call.device()); !why.empty()) {
+        sim::program_fault(std::string("undefined instruction: ") + instruction +
+                           " p14, 0, Rd, c6, c0, 0 (" + why + ")");
+    }
+}
+
 // The access as the trace shows it: MRC/MCR's operands. Called only when
 // tracing, so that the arguments are not built for nothing on every monitor
 // pass.
@@ -78,7 +91,23 @@ void log_access(PlatformCall& call, sim::json args, sim::json result, sim::TrapA
 
 namespace sim {
 
+std::string no_cclkcfg(const Device& device) {
+    if (device.processor().clocks != ClockHardware::None) {
+        return {};
+    }
+    return std::string("the ") + device.processor().label + " has no coprocessor 14 register 6";
+}
+
+std::uint32_t read_main_id(PlatformCall& call, TrapAddress trapped_at) {
+    const std::uint32_t value = call.device().processor().main_id;
+    if (call.tracing()) {
+        call.log({"p15", 0, "c0", "c0", 0}, hex(value), "main ID", trapped_at);
+    }
+    return value;
+}
+
 std::uint32_t read_cclkcfg(PlatformCall& call, TrapAddress trapped_at) {
+    require_cclkcfg(call, "mrc");
     const std::uint32_t value = call.device().clocks().cclkcfg();
     if (call.tracing()) {
         log_access(call, {"p14", 0, "c6", "c0", 0}, value, trapped_at);
@@ -87,6 +116,7 @@ std::uint32_t read_cclkcfg(PlatformCall& call, TrapAddress trapped_at) {
 }
 
 void write_cclkcfg(PlatformCall& call, std::uint32_t value, TrapAddress trapped_at) {
+    require_cclkcfg(call, "mcr");
     Device& device = call.device();
     device.clocks().write_cclkcfg(device.now(), value, device.thread_name(Kernel::current()));
     if (call.tracing()) {
@@ -99,6 +129,9 @@ void write_cclkcfg(PlatformCall& call, std::uint32_t value, TrapAddress trapped_
 
 DWORD SimCoprocessorRead(int coprocessor, int opcode1, int crn, int crm, int opcode2) {
     PlatformCall call("mrc");
+    if (is_main_id(coprocessor, opcode1, crn, crm, opcode2)) {
+        return sim::read_main_id(call, std::nullopt);
+    }
     if (!is_cclkcfg(coprocessor, opcode1, crn, crm, opcode2)) {
         sim::program_fault("undefined instruction: mrc p" + std::to_string(coprocessor) +
                            " with a register the simulator does not model");

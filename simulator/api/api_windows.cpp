@@ -240,3 +240,79 @@ void InitCommonControls(void) {
     PlatformCall call("InitCommonControls");
     SIM_LOG_CALL(call, json::array(), nullptr);
 }
+
+namespace {
+
+// The box MessageBoxW shows: the caption in the navigation bar with its OK,
+// the text filling the screen below, as Pocket PC's message boxes look.
+sim::DialogTemplate message_box_template(LPCWSTR text, LPCWSTR caption) {
+    sim::DialogTemplate t;
+    t.style = WS_POPUP | WS_CAPTION | DS_MODALFRAME;
+    t.ex_style = WS_EX_CAPTIONOKBTN;
+    t.cx = 160;
+    t.cy = 80;
+    t.title = caption == nullptr ? u"Error" : std::u16string(caption);
+    sim::DialogItem item;
+    item.style = WS_CHILD | WS_VISIBLE;
+    item.x = 6;
+    item.y = 6;
+    item.cx = 148;
+    item.cy = 68;
+    item.id = 0xFFFF;
+    item.window_class = sim::ResId::number(sim::kStaticClass);
+    item.title = sim::ResId::text(text == nullptr ? u"" : std::u16string(text));
+    t.items.push_back(std::move(item));
+    return t;
+}
+
+}  // namespace
+
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+    PlatformCall call("MessageBoxW");
+    sim::Device& device = call.device();
+    const json args = {owner == nullptr ? "NULL" : hwnd_name(owner),
+                       text == nullptr ? "NULL" : sim::narrow(text),
+                       caption == nullptr ? "NULL" : sim::narrow(caption), type};
+    // The buttons other than OK are not modelled: refused rather than shown
+    // with the wrong buttons.
+    if ((type & MB_TYPEMASK) != MB_OK) {
+        SIM_LOG_CALL(call, args, 0, "only MB_OK boxes are modelled");
+        return 0;
+    }
+    sim::Window& box = device.windows().create_dialog(message_box_template(text, caption),
+                                                      sim::Kernel::current(), nullptr);
+    box.message_box = true;
+    box.visible = true;
+    device.windows().set_foreground(&box);
+    const HWND hwnd = box.hwnd();
+    SIM_LOG_CALL(call, args, "running", "message box " + hwnd_name(hwnd) + " shown");
+    screen_event(device, "message-box-shown", box);
+
+    // Its own modal loop on the calling thread: the thread's other messages
+    // are dispatched as the dialog loop does, until OK (or a close request,
+    // which a box with only OK answers as OK).
+    auto& queue = device.windows().queue(sim::Kernel::current());
+    for (bool done = false; !done;) {
+        while (queue.empty()) {
+            device.kernel().block(call.lock(), &queue, std::nullopt);
+        }
+        const sim::Message m = queue.front();
+        queue.pop_front();
+        trace_dispatch(call, m);
+        if (m.hwnd == hwnd) {
+            done = m.message == WM_CLOSE || (m.message == WM_COMMAND && LOWORD(m.wparam) == IDOK);
+        } else if (sim::Window* w = device.windows().find(m.hwnd); w != nullptr) {
+            if (w->kind == sim::ControlKind::Dialog) {
+                dialog_message(call, m.hwnd, m);
+            } else {
+                control_message(call, *w, m);
+            }
+        }
+    }
+    if (sim::Window* ended = device.windows().find(hwnd)) {
+        screen_event(device, "message-box-closed", *ended);
+        device.windows().destroy(*ended);
+    }
+    SIM_LOG_CALL(call, args, IDOK, "message box closed");
+    return IDOK;
+}

@@ -121,14 +121,17 @@ void on_sigill(int, siginfo_t* info, void* context) {
     std::memcpy(&word, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(pc)), sizeof word);
     const auto access = decode(word);
     if (!access) {
-        undefined_instruction(word, pc, "not mrc/mcr p14, 0, Rd, c6, c0, 0");
+        undefined_instruction(word, pc,
+                              "not mrc/mcr p14, 0, Rd, c6, c0, 0 nor mrc p15, 0, Rd, c0, c0, 0");
     }
     if (Kernel::current() == nullptr) {
         undefined_instruction(word, pc, "CCLKCFG access outside a program thread");
     }
     try {
         PlatformCall call(access->read ? "mrc" : "mcr", NoPreemption{});
-        if (access->read) {
+        if (access->main_id) {
+            reg(m, access->rd) = read_main_id(call, pc);
+        } else if (access->read) {
             reg(m, access->rd) = read_cclkcfg(call, pc);
         } else {
             write_cclkcfg(call, static_cast<std::uint32_t>(reg(m, access->rd)), pc);
@@ -243,14 +246,20 @@ std::optional<CclkcfgAccess> decode(std::uint32_t word) {
     // cond=AL 1110 opc1=000 L CRn=0110 Rd cp=1110 opc2=000 1 CRm=0000
     constexpr std::uint32_t kMask = 0xFFEF0FFF;  // all but L (bit 20) and Rd
     constexpr std::uint32_t kMcr = 0xEE060E10;   // mcr p14, 0, r0, c6, c0, 0
-    if ((word & kMask) != kMcr) {
-        return std::nullopt;
-    }
+    // cond=AL 1110 opc1=000 1 CRn=0000 Rd cp=1111 opc2=000 1 CRm=0000
+    constexpr std::uint32_t kMainIdMask = 0xFFFF0FFF;  // all but Rd
+    constexpr std::uint32_t kMrcMainId = 0xEE100F10;   // mrc p15, 0, r0, c0, c0, 0
     const unsigned rd = (word >> 12) & 0xF;
     if (rd == 15) {
         return std::nullopt;  // to the flags / from the PC: not a register access
     }
-    return CclkcfgAccess{(word & (1U << 20)) != 0, rd};
+    if ((word & kMainIdMask) == kMrcMainId) {
+        return CclkcfgAccess{true, rd, true};
+    }
+    if ((word & kMask) != kMcr) {
+        return std::nullopt;
+    }
+    return CclkcfgAccess{(word & (1U << 20)) != 0, rd, false};
 }
 
 std::optional<WordAccess> decode_word_access(std::uint32_t word) {

@@ -1,6 +1,7 @@
 // The ARM lane's traps. First the coprocessor trap. There the program runs its own ARM code,
-// and its "mrc/mcr p14, 0, Rd, c6, c0, 0" (CCLKCFG) is an undefined
-// instruction for the emulated core: the kernel raises SIGILL on the thread
+// and its "mrc/mcr p14, 0, Rd, c6, c0, 0" (CCLKCFG) and "mrc p15, 0, Rd,
+// c0, c0, 0" (the main ID register) are undefined instructions in user
+// mode for the emulated core: the kernel raises SIGILL on the thread
 // that executed it. The handler decodes the instruction from the signal
 // context, performs the access on the clock model as one platform event,
 // writes Rd for a read, and resumes after the instruction. Any other
@@ -23,10 +24,13 @@ namespace sim::arm_trap {
 // enough, again is harmless.
 void install();
 
-// The CCLKCFG access an instruction word encodes, if it is one.
+// The coprocessor access an instruction word encodes, if it is one the
+// device answers: CCLKCFG (mrc/mcr p14, 0, Rd, c6, c0, 0) or the main ID
+// register (mrc p15, 0, Rd, c0, c0, 0, which user mode may not read either).
 struct CclkcfgAccess {
-    bool read;    // mrc (else mcr)
-    unsigned rd;  // r0..r14
+    bool read;     // mrc (else mcr)
+    unsigned rd;   // r0..r14
+    bool main_id;  // the main ID register (else CCLKCFG)
 };
 std::optional<CclkcfgAccess> decode(std::uint32_t word);
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "simulator/api/platform_call.h"
 
@@ -17,6 +18,10 @@ namespace sim {
 using TrapAddress = std::optional<std::uint32_t>;
 
 std::uint32_t read_cclkcfg(PlatformCall& call, TrapAddress trapped_at);
+// The main ID register (coprocessor 15, c0, c0, 0): the device's processor.
+std::uint32_t read_main_id(PlatformCall& call, TrapAddress trapped_at);
+// Why the device's processor has no CCLKCFG, or "" when it has one.
+std::string no_cclkcfg(const Device& device);
 void write_cclkcfg(PlatformCall& call, std::uint32_t value, TrapAddress trapped_at);
 
 // A 32-bit load or store through one of the program's mappings: the

@@ -28,6 +28,7 @@ struct Arguments {
     bool quiet = false;
     int port = 8053;
     double speed = 1.0;
+    const Processor* cpu = nullptr;  // --cpu; the default processor when none
 };
 
 // --script: the scenario, under the device's own scheduling or under a
@@ -40,6 +41,10 @@ int explore(const Arguments& args);
 std::optional<DeviceOptions> device_options(const Arguments& args, Kernel::Options kernel);
 DeviceFactory device_factory(const Arguments& args);
 std::optional<std::vector<Command>> read_script(const std::string& path);
+// The arguments with the script's cpu line in force; nothing (and why, on
+// stderr) when it and --cpu name different processors.
+std::optional<Arguments> with_script_processor(const Arguments& args,
+                                               const std::vector<Command>& commands);
 bool open_trace_file(const Arguments& args, std::ofstream& file);
 bool write_chrome_trace(std::ofstream& file, const std::string& path, Driver& device,
                         const ChromeTrace& chrome);

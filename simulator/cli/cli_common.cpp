@@ -17,7 +17,26 @@ std::optional<DeviceOptions> device_options(const Arguments& args, Kernel::Optio
         std::cerr << "corvane-sim: " << options.error().message << "\n";
         return std::nullopt;
     }
+    if (args.cpu != nullptr) {
+        options.value().processor = args.cpu;
+    }
     return std::move(options.value());
+}
+
+std::optional<Arguments> with_script_processor(const Arguments& args,
+                                               const std::vector<Command>& commands) {
+    const Processor* scripted = scenario_processor(commands);
+    if (scripted == nullptr) {
+        return args;
+    }
+    if (args.cpu != nullptr && args.cpu != scripted) {
+        std::cerr << "corvane-sim: the script's cpu line says " << scripted->name << ", --cpu says "
+                  << args.cpu->name << "\n";
+        return std::nullopt;
+    }
+    Arguments with = args;
+    with.cpu = scripted;
+    return with;
 }
 
 // The commands of the script at `path`; nothing (and why, on stderr) when
@@ -55,6 +74,9 @@ DeviceFactory device_factory(const Arguments& args) {
     auto opened = open_corvane({args.exe, args.res});
     if (!opened.ok()) {
         return nullptr;
+    }
+    if (args.cpu != nullptr) {
+        opened.value().processor = args.cpu;
     }
     return [options = std::move(opened.value())](Kernel::Options kernel) {
         DeviceOptions fresh = options;

@@ -27,10 +27,16 @@ void print_violation_trace(const std::vector<Command>& commands, const DeviceFac
 
 }  // namespace
 
-int explore(const Arguments& args) {
-    const auto commands = read_script(*args.explore);
+int explore(const Arguments& given) {
+    const auto commands = read_script(*given.explore);
+    const auto with_processor =
+        commands ? with_script_processor(given, *commands) : std::optional<Arguments>();
+    if (!with_processor) {
+        return 2;
+    }
+    const Arguments& args = *with_processor;
     const DeviceFactory make = device_factory(args);
-    if (!commands || !make || !device_options(args, {})) {
+    if (!make || !device_options(args, {})) {
         return 2;
     }
     ExploreOptions options;

@@ -57,11 +57,16 @@ int run_scheduled(const Arguments& args, const std::vector<Command>& commands,
 
 }  // namespace
 
-int run_script(const Arguments& args) {
-    const auto commands = read_script(*args.script);
+int run_script(const Arguments& given) {
+    const auto commands = read_script(*given.script);
     if (!commands) {
         return 2;
     }
+    const auto with_processor = with_script_processor(given, *commands);
+    if (!with_processor) {
+        return 2;
+    }
+    const Arguments& args = *with_processor;
     if (args.schedule || scenario_schedule(*commands) != nullptr) {
         if (args.seed) {
             std::cerr << "corvane-sim: a schedule makes every choice; --seed goes without it\n";

@@ -1,5 +1,8 @@
 // corvane-sim: runs Corvane on the simulated Pocket PC.
 //
+//   Every form takes --cpu NAME: the device's processor (pxa255 by default;
+//   pxa250, pxa26x, pxa270, sa1110; a script's "cpu" line does the same).
+//
 //   corvane-sim [--port N] [--speed X] [--res FILE]
 //       runs the program in real time (device time X times faster) and
 //       serves the device on http://127.0.0.1:N (default 8053; 0 picks a
@@ -56,14 +59,16 @@ void usage() {
                  "       corvane-sim --script FILE [--seed N] [--quiet] [--res FILE]"
                  " [--trace-out FILE.json] [--exe FILE.exe] [--schedule CHOICES]\n"
                  "       corvane-sim --explore FILE [--preemptions K] [--no-reduce]"
-                 " [--exe FILE.exe]\n";
+                 " [--exe FILE.exe]\n"
+                 "       (each with --cpu NAME, NAME one of "
+              << sim::processor_names() << ")\n";
 }
 
 // The options that take a value.
 bool takes_value(const std::string& arg) {
     return arg == "--script" || arg == "--res" || arg == "--seed" || arg == "--port" ||
            arg == "--speed" || arg == "--trace-out" || arg == "--exe" || arg == "--schedule" ||
-           arg == "--explore" || arg == "--preemptions";
+           arg == "--explore" || arg == "--preemptions" || arg == "--cpu";
 }
 
 // The values of the numeric options, or nothing when the text is not one.
@@ -110,6 +115,12 @@ bool set_option(Arguments& a, const std::string& arg, const std::string& v) {
         a.schedule = v;
     } else if (arg == "--explore") {
         a.explore = v;
+    } else if (arg == "--cpu") {
+        a.cpu = sim::find_processor(v);
+        if (a.cpu == nullptr) {
+            std::cerr << "corvane-sim: --cpu needs one of " << sim::processor_names() << "\n";
+            return false;
+        }
     } else if (arg == "--preemptions") {
         const auto k = port_value(v);
         if (!k || *k > 8) {

@@ -28,12 +28,16 @@ Device::Device(DeviceOptions options)
     : owned_kernel_(Kernel::create(options.kernel)),
       kernel_(*owned_kernel_),
       module_(std::move(options.resources), options.program.instance, options.program.image_base),
-      program_(std::move(options.program)) {
+      program_(std::move(options.program)),
+      processor_(options.processor) {
     if (g_current != nullptr) {
         fatal("only one device may exist at a time");
     }
     g_current = this;
     shell_.input_panel_up = options.input_panel_up;
+    if (processor_->clocks != ClockHardware::Pxa25x) {
+        clocks_.set_hardware(processor_->clocks);
+    }
 #ifdef __arm__
     // The program's CCLKCFG instructions trap (ARM lane).
     arm_trap::install();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "simulator/device/trace.h"
+#include "simulator/hardware/processor.h"
 #include "simulator/hardware/pxa25x_clocks.h"
 #include "simulator/kernel/handles.h"
 #include "simulator/kernel/kernel.h"
@@ -59,6 +60,8 @@ struct DeviceOptions {
     // The input panel is up when the program starts, as a previous program
     // may have left it.
     bool input_panel_up = false;
+    // The processor: its main ID and its clock hardware.
+    const Processor* processor = &default_processor();
 };
 
 class Device {
@@ -77,6 +80,7 @@ class Device {
     ShellState& shell() { return shell_; }
     VirtualMemory& memory() { return memory_; }
     Pxa25xClocks& clocks() { return clocks_; }
+    const Processor& processor() const { return *processor_; }
     const Module& module() const { return module_; }
     IconTable& icons() { return icons_; }
     HandleTable& handles() { return handles_; }
@@ -116,6 +120,7 @@ class Device {
     Trace trace_;
     Module module_;
     ProgramImage program_;
+    const Processor* processor_;
     WindowManager windows_;
     ShellState shell_;
     Pxa25xClocks clocks_;

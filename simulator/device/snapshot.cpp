@@ -135,7 +135,9 @@ ScreenView screen_view(Device& device) {
     ScreenView s;
     const Window* dialog = nullptr;
     for (const Window* w : windows.top_level()) {
-        if (w->kind == ControlKind::Dialog) {
+        if (w->kind == ControlKind::Dialog && w->message_box) {
+            s.message_box = window_view(*w);
+        } else if (w->kind == ControlKind::Dialog) {
             dialog = w;
         }
     }
@@ -169,6 +171,7 @@ HardwareView hardware_view(Device& device) {
     h.mhz = shown_mhz(clocks.core_mhz());
     // As Linux's cpufreq statistics: time at each clock, and changes.
     h.stats = cpufreq_stats(clocks.history(), device.now());
+    h.faults = clocks.faults();
     return h;
 }
 

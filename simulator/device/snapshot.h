@@ -117,7 +117,8 @@ struct ScreenView {
         bool ok_button = false;
     };
     NavBar nav_bar;
-    std::optional<WindowView> dialog;  // the program's dialog, shown or not
+    std::optional<WindowView> dialog;       // the program's dialog, shown or not
+    std::optional<WindowView> message_box;  // a message box on screen
     std::vector<TrayIconView> tray;
     std::vector<BubbleView> bubbles;
     bool input_panel_up = false;
@@ -133,6 +134,9 @@ struct HardwareView {
     bool fcs = false;
     double mhz = 0;  // the core clock, to two decimal places
     CpufreqStats stats;
+    // What the program did to hardware of another processor (none on the
+    // PXA25x family): each fault says what and where.
+    std::vector<std::string> faults;
 };
 
 struct MemoryView {

@@ -145,6 +145,11 @@ json screen(const ScreenView& s) {
     json j;
     j["nav_bar"] = {{"caption", s.nav_bar.caption}, {"ok_button", s.nav_bar.ok_button}};
     j["dialog"] = s.dialog ? window(*s.dialog) : json(nullptr);
+    // Only while there is one, as the program shows one only on a processor
+    // it does not serve.
+    if (s.message_box) {
+        j["message_box"] = window(*s.message_box);
+    }
     json tray = json::array();
     for (const TrayIconView& icon : s.tray) {
         tray.push_back(tray_icon(icon, true));
@@ -168,6 +173,11 @@ json hardware(const HardwareView& h) {
     }
     j["time_in_state"] = std::move(states);
     j["total_trans"] = h.stats.total_trans;
+    // Only where there are any: on the processors the program serves a view
+    // has no faults to show, and has no such field.
+    if (!h.faults.empty()) {
+        j["faults"] = h.faults;
+    }
     return j;
 }
 

@@ -80,6 +80,7 @@ const SimulatedFunction kFunctions[] = {
     SIMULATED("coredll.dll", "ShowWindow", ShowWindow),
     SIMULATED("coredll.dll", "SetForegroundWindow", SetForegroundWindow),
     SIMULATED("coredll.dll", "SendDlgItemMessageW", SendDlgItemMessageW),
+    SIMULATED("coredll.dll", "MessageBoxW", MessageBoxW),
     SIMULATED("coredll.dll", "CreateThread", CreateThread),
     SIMULATED("coredll.dll", "ExitThread", ExitThread),
     SIMULATED("coredll.dll", "GetLastError", GetLastError),

@@ -135,7 +135,7 @@ class CheckedScenario {
     }
 
     void command(const Command& c) {
-        if (c.kind == Command::Kind::Schedule) {
+        if (c.kind == Command::Kind::Schedule || c.kind == Command::Kind::Processor) {
             return;
         }
         const std::string line = "line " + std::to_string(c.line) + " (" + c.text + ")";

@@ -1,5 +1,7 @@
 #include "simulator/hardware/pxa25x_clocks.h"
 
+#include "simulator/support/hex.h"
+
 namespace sim {
 
 namespace {
@@ -21,6 +23,20 @@ std::optional<ClockRates> clock_rates(std::uint32_t cccr) {
     r.memory_mhz = kCrystalMhz * kLFactors[f.l];
     r.run_mhz = r.memory_mhz * kMFactors[f.m];
     r.turbo_mhz = r.run_mhz * f.n / 2.0;
+    return r;
+}
+
+std::optional<ClockRates> pxa27x_clock_rates(std::uint32_t cccr) {
+    constexpr double kOscillatorMhz = 13.0;
+    const unsigned l = cccr & 0x1F;
+    const unsigned n2 = (cccr >> 7) & 0xF;
+    if (l < 2 || n2 < 2 || n2 > 6) {
+        return std::nullopt;
+    }
+    ClockRates r;
+    r.run_mhz = kOscillatorMhz * l;
+    r.memory_mhz = r.run_mhz;
+    r.turbo_mhz = r.run_mhz * n2 / 2.0;
     return r;
 }
 
@@ -57,21 +73,52 @@ std::uint32_t Pxa25xClocks::load_register(std::uint32_t offset) const {
     return __atomic_load_n(&page_[offset / 4], __ATOMIC_SEQ_CST);
 }
 
+void Pxa25xClocks::set_hardware(ClockHardware hardware) {
+    hardware_ = hardware;
+    // What the page holds at reset: the PXA27x's CCCR, or nothing of a
+    // clocks manager (the SA-1110's static memory bank reads as zeros here).
+    const std::uint32_t cccr = hardware == ClockHardware::Pxa25x   ? kCccrReset
+                               : hardware == ClockHardware::Pxa27x ? kPxa27xCccrReset
+                                                                   : 0;
+    store_register(kCccrOffset, cccr);
+    store_register(kCkenOffset, hardware == ClockHardware::None ? 0 : kCkenReset);
+    applied_cccr_ = cccr;
+    history_.clear();
+    record(0, ClockEvent::Kind::Reset, 0, "");
+}
+
+std::optional<ClockRates> Pxa25xClocks::rates(std::uint32_t cccr) const {
+    switch (hardware_) {
+        case ClockHardware::Pxa25x:
+            return clock_rates(cccr);
+        case ClockHardware::Pxa27x:
+            return pxa27x_clock_rates(cccr);
+        case ClockHardware::None:
+            break;
+    }
+    return std::nullopt;
+}
+
 std::uint32_t Pxa25xClocks::cccr() const {
     return load_register(kCccrOffset);
 }
 
 double Pxa25xClocks::core_mhz() const {
-    const auto rates = clock_rates(applied_cccr_);
-    if (!rates) {
+    const auto r = rates(applied_cccr_);
+    if (!r) {
         return 0;
     }
-    return turbo() ? rates->turbo_mhz : rates->run_mhz;
+    return turbo() ? r->turbo_mhz : r->run_mhz;
 }
 
 std::string Pxa25xClocks::frequency_change() {
     const std::uint32_t word = cccr();
-    if (!clock_rates(word)) {
+    if (!rates(word)) {
+        if (hardware_ == ClockHardware::Pxa27x) {
+            faults_.push_back("frequency change to CCCR " + hex(word) +
+                              ", a setting the PXA27x reserves (L " + std::to_string(word & 0x1F) +
+                              ", 2N " + std::to_string((word >> 7) & 0xF) + ")");
+        }
         return "frequency change refused: reserved code in CCCR";
     }
     applied_cccr_ = word;
@@ -81,6 +128,11 @@ std::string Pxa25xClocks::frequency_change() {
 void Pxa25xClocks::note_cccr_store(Millis t, std::uint32_t value, const std::string& thread) {
     // The store itself went through the program's mapping; the clocks take
     // it over only at the next frequency change.
+    if (hardware_ == ClockHardware::None) {
+        faults_.push_back("store of " + hex(value) +
+                          " to physical 0x41300000, which on this processor is no clocks "
+                          "manager (the SA-1110's static memory bank 4, nCS4)");
+    }
     record(t, ClockEvent::Kind::CccrStore, value, thread);
 }
 

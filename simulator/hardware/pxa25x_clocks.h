@@ -21,7 +21,9 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "simulator/hardware/processor.h"
 #include "simulator/kernel/kernel.h"
 
 namespace sim {
@@ -41,14 +43,25 @@ struct CccrFields {
 };
 CccrFields cccr_fields(std::uint32_t cccr);
 
-// The clocks a CCCR word selects, or nullopt when L, M or N is a code the
-// processor does not take.
+// The clocks a CCCR word selects on the PXA25x, or nullopt when L, M or N
+// is a code the processor does not take.
 struct ClockRates {
     double memory_mhz = 0;
     double run_mhz = 0;
     double turbo_mhz = 0;
 };
 std::optional<ClockRates> clock_rates(std::uint32_t cccr);
+
+// The PXA27x's CCCR at the same address: a run-mode multiplier L in bits 4:0
+// over a 13 MHz oscillator, a turbo multiplier 2N in bits 10:7 (turbo = run
+// x 2N / 2) and the alternate memory-clock bit A (25). The settings the
+// processor takes are L 2 to 31 and 2N 2 to 6 (the developer's manual's
+// CCCR table; Linux's PXA27x tables use L 8 and 16 with 2N 2 to 6); others,
+// the L of 1 that every PXA25x word has among them, are reserved, and a
+// frequency change to one is refused here and recorded as a fault. The
+// reset value is L 8, 2N 2 (104 MHz run and turbo).
+constexpr std::uint32_t kPxa27xCccrReset = 0x108;
+std::optional<ClockRates> pxa27x_clock_rates(std::uint32_t cccr);
 
 // One change of the clock hardware, for the record and the plot.
 struct ClockEvent {
@@ -73,7 +86,11 @@ const char* to_string(ClockEvent::Kind kind);
 
 class Pxa25xClocks {
   public:
+    // The clocks manager of a PXA25x; set_hardware makes it another
+    // processor's, before the program runs.
     Pxa25xClocks();
+    void set_hardware(ClockHardware hardware);
+    ClockHardware hardware() const { return hardware_; }
     Pxa25xClocks(const Pxa25xClocks&) = delete;
     Pxa25xClocks& operator=(const Pxa25xClocks&) = delete;
 
@@ -98,6 +115,11 @@ class Pxa25xClocks {
     void foreign_program(Millis t, std::uint32_t cccr);
     void foreign_turbo_off(Millis t);
 
+    // What the program did to hardware of another processor: a store to
+    // what is no clocks manager, a frequency change to a setting the
+    // processor reserves. Each says what and where.
+    const std::vector<std::string>& faults() const { return faults_; }
+
     // Every change, oldest first (the oldest are dropped past a bound).
     const std::deque<ClockEvent>& history() const { return history_; }
     std::uint64_t events_recorded() const { return events_recorded_; }
@@ -106,6 +128,7 @@ class Pxa25xClocks {
     void store_register(std::uint32_t offset, std::uint32_t value);
     std::uint32_t load_register(std::uint32_t offset) const;
     std::string frequency_change();
+    std::optional<ClockRates> rates(std::uint32_t cccr) const;
     void record(Millis t, ClockEvent::Kind kind, std::uint32_t value, const std::string& thread,
                 std::string note = {});
 
@@ -114,6 +137,8 @@ class Pxa25xClocks {
     std::uint32_t applied_cccr_ = kCccrReset;
     std::deque<ClockEvent> history_;
     std::uint64_t events_recorded_ = 0;
+    ClockHardware hardware_ = ClockHardware::Pxa25x;
+    std::vector<std::string> faults_;
 };
 
 }  // namespace sim

@@ -69,6 +69,7 @@ constexpr auto kReservations = [](const Snapshot& s) { return s.memory.reservati
 constexpr auto kOpenHandles = [](const Snapshot& s) { return s.program.open_handles; };
 constexpr auto kOwnedIcons = [](const Snapshot& s) { return s.program.owned_icons; };
 constexpr auto kCclkcfg = [](const Snapshot& s) { return s.hardware.cclkcfg; };
+constexpr auto kHardwareFaults = [](const Snapshot& s) { return s.hardware.faults.size(); };
 
 // A tray icon as the screen shows it.
 json on_screen(const TrayIconView& icon) {
@@ -212,6 +213,24 @@ const ExpectKind kExpectations[] = {
     {"mappings", "mappings <count>", count, count_is<kReservations>},
     {"handles", "handles <count>", count, count_is<kOpenHandles>},
     {"icons", "icons <count>", count, count_is<kOwnedIcons>},
+    {"messagebox", "messagebox \"<text>\" | expect messagebox none",
+     [](const Words& a, const ProgramNames&) { return text_or_none(a); },
+     [](const json& e, const Snapshot& s) -> Checked {
+         if (!s.screen.message_box) {
+             return {e == "none", "none"};
+         }
+         std::string text;
+         for (const WindowView& c : s.screen.message_box->controls) {
+             text += c.text;
+         }
+         return {e != "none" && e["text"] == text, text};
+     }},
+    // What the program did to hardware of a processor it does not serve.
+    {"faults", "faults <count>", count,
+     [](const json& e, const Snapshot& s) -> Checked {
+         const json n = kHardwareFaults(s);
+         return {n == e, s.hardware.faults.empty() ? json(0) : json(s.hardware.faults)};
+     }},
     {"app", "app <state field> <value>",
      [](const Words& a, const ProgramNames& names) -> std::optional<json> {
          for (const std::string& field : names.state_fields) {

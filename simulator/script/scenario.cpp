@@ -29,6 +29,15 @@ Result<void> parse_command(const std::vector<std::string>& words, int column,
         c.schedule = std::move(schedule.value());
         return {};
     }
+    if (words[0] == "cpu") {
+        const Processor* processor = words.size() == 2 ? find_processor(words[1]) : nullptr;
+        if (processor == nullptr) {
+            return Error{"expected: cpu <name>, the name one of " + processor_names()};
+        }
+        c.kind = Command::Kind::Processor;
+        c.processor = processor;
+        return {};
+    }
     if (words[0] == "expect") {
         auto expectation = parse_expectation(words, names);
         if (!expectation.ok()) {
@@ -55,6 +64,24 @@ std::string trim_trailing_space(std::string s) {
         s.pop_back();
     }
     return s;
+}
+
+// The lines that set up a run rather than act in it: they come first.
+bool is_preamble(const Command& c) {
+    return c.kind == Command::Kind::Schedule || c.kind == Command::Kind::Processor;
+}
+
+// The preamble's line of that kind, if there is one.
+const Command* preamble_line(const std::vector<Command>& commands, Command::Kind kind) {
+    for (const Command& c : commands) {
+        if (!is_preamble(c)) {
+            break;
+        }
+        if (c.kind == kind) {
+            return &c;
+        }
+    }
+    return nullptr;
 }
 
 // The error placed on its line of the script.
@@ -94,10 +121,24 @@ Result<std::vector<Command>> parse_scenario(std::istream& in, const std::string&
         if (auto parsed = parse_command(words.value(), command_column, names, c); !parsed.ok()) {
             return on_line(parsed.error(), file, line_no);
         }
-        if (c.kind == Command::Kind::Schedule && !commands.empty()) {
-            return on_line(Error{.message = "the schedule line comes before every command",
-                                 .column = command_column},
-                           file, line_no);
+        const bool preamble =
+            c.kind == Command::Kind::Schedule || c.kind == Command::Kind::Processor;
+        if (preamble && !commands.empty() && !is_preamble(commands.back())) {
+            return on_line(
+                Error{.message = std::string("the ") +
+                                 (c.kind == Command::Kind::Schedule ? "schedule" : "cpu") +
+                                 " line comes before every command",
+                      .column = command_column},
+                file, line_no);
+        }
+        if (preamble && preamble_line(commands, c.kind) != nullptr) {
+            return on_line(
+                Error{
+                    .message = "a second " +
+                               std::string(c.kind == Command::Kind::Schedule ? "schedule" : "cpu") +
+                               " line",
+                    .column = command_column},
+                file, line_no);
         }
         commands.push_back(std::move(c));
     }
@@ -105,10 +146,13 @@ Result<std::vector<Command>> parse_scenario(std::istream& in, const std::string&
 }
 
 const Schedule* scenario_schedule(const std::vector<Command>& commands) {
-    if (!commands.empty() && commands.front().kind == Command::Kind::Schedule) {
-        return &commands.front().schedule;
-    }
-    return nullptr;
+    const Command* c = preamble_line(commands, Command::Kind::Schedule);
+    return c == nullptr ? nullptr : &c->schedule;
+}
+
+const Processor* scenario_processor(const std::vector<Command>& commands) {
+    const Command* c = preamble_line(commands, Command::Kind::Processor);
+    return c == nullptr ? nullptr : c->processor;
 }
 
 ScenarioResult run_scenario(Driver& driver, const std::vector<Command>& commands,
@@ -116,8 +160,10 @@ ScenarioResult run_scenario(Driver& driver, const std::vector<Command>& commands
     ScenarioResult result;
     driver.start();
     for (const Command& c : commands) {
-        if (c.kind == Command::Kind::Schedule) {
-            continue;  // the explorer's (run_checked); here the device schedules
+        if (c.kind == Command::Kind::Schedule || c.kind == Command::Kind::Processor) {
+            // The schedule is the explorer's (run_checked); here the device
+            // schedules. The processor is the device's, made before the run.
+            continue;
         }
         if (c.kind == Command::Kind::Expect) {
             const Checked checked = check(c.expectation, driver.snapshot());

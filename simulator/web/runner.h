@@ -50,6 +50,7 @@ class Runner {
     bool stopping() const;
     // What the program calls its buttons, check boxes and state fields.
     const ProgramNames& names() const { return names_; }
+    const Processor& processor() const { return *options_.processor; }
 
     // Queues an input from the page (already validated).
     void post(Input input);

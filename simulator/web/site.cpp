@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "simulator/device/view.h"
+#include "simulator/support/hex.h"
 #include "simulator/web/assets.h"
 #include "simulator/web/png.h"
 
@@ -146,7 +147,12 @@ Response Site::get(std::string_view path, std::string_view query) {
         }
     }
     if (path == "/api/program") {
-        return answer(http::status::ok, view::names(runner_.names()).dump(), "application/json");
+        // The program's names, and the processor it runs on (fixed for the run).
+        json program = view::names(runner_.names());
+        const Processor& cpu = runner_.processor();
+        program["processor"] = {
+            {"name", cpu.name}, {"label", cpu.label}, {"main_id", hex(cpu.main_id)}};
+        return answer(http::status::ok, program.dump(), "application/json");
     }
     if (path == "/api/state") {
         // The runner publishes its first view before the server starts.

@@ -126,6 +126,14 @@ LRESULT SendDlgItemMessageW(HWND dialog, int itemId, UINT message, WPARAM wParam
 #define DialogBoxIndirectParam DialogBoxIndirectParamW
 #define SendDlgItemMessage SendDlgItemMessageW
 
+// A modal message box on the calling thread; the program uses MB_OK only.
+#define MB_OK 0x00000000L
+#define MB_ICONSTOP 0x00000010L
+#define MB_SETFOREGROUND 0x00010000L
+#define MB_TYPEMASK 0x0000000FL
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+#define MessageBox MessageBoxW
+
 // The common controls library's initialisation entry.
 void InitCommonControls(void);
 

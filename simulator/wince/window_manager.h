@@ -81,6 +81,7 @@ struct Window {
     bool ending = false;
     int result = 0;
     bool done_button = false;  // an OK button in the navigation bar
+    bool message_box = false;  // made by MessageBoxW, not from a template
     // Whether the navigation bar shows an OK button for this dialog: the one
     // SHInitDialog gives it, or the one its extended style asks for.
     bool has_ok_button() const { return done_button || (ex_style & WS_EX_CAPTIONOKBTN) != 0; }

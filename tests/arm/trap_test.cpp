@@ -17,15 +17,20 @@ using corvane_test::CorvaneDevice;
 using corvane_test::run_as_program;
 using sim::json;
 
-TEST(ArmTrapDecode, OnlyCclkcfgAccessesThroughAGeneralRegister) {
+TEST(ArmTrapDecode, OnlyCclkcfgAccessesAndMainIdReadsThroughAGeneralRegister) {
     for (unsigned rd = 0; rd < 15; ++rd) {
         const auto mrc = sim::arm_trap::decode(0xEE160E10 | rd << 12);
         const auto mcr = sim::arm_trap::decode(0xEE060E10 | rd << 12);
-        ASSERT_TRUE(mrc && mcr) << rd;
+        const auto main_id = sim::arm_trap::decode(0xEE100F10 | rd << 12);
+        ASSERT_TRUE(mrc && mcr && main_id) << rd;
         EXPECT_TRUE(mrc->read);
         EXPECT_FALSE(mcr->read);
+        EXPECT_TRUE(main_id->read);
+        EXPECT_FALSE(mrc->main_id || mcr->main_id);
+        EXPECT_TRUE(main_id->main_id);
         EXPECT_EQ(mrc->rd, rd);
         EXPECT_EQ(mcr->rd, rd);
+        EXPECT_EQ(main_id->rd, rd);
     }
     for (const std::uint32_t other : {
              0xEE16FE10u,  // mrc to r15: the flags
@@ -33,7 +38,10 @@ TEST(ArmTrapDecode, OnlyCclkcfgAccessesThroughAGeneralRegister) {
              0xEE160E11u,  // CRm c1
              0xEE160E30u,  // opc2 1
              0xEE360E10u,  // opc1 1
-             0xEE160F10u,  // coprocessor 15
+             0xEE160F10u,  // coprocessor 15, c6
+             0xEE000F10u,  // mcr to the main ID register
+             0xEE100F30u,  // p15 c0 opc2 1: the cache type register
+             0xEE10FF10u,  // main ID to r15
              0x0E160E10u,  // conditional (EQ)
              0xEC560E00u,  // mrrc
              0xE1A00000u,  // mov r0, r0

@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "clock/clock_registers.h"
+#include "clock/processor.h"
 #include "clock/speed_change.h"
 #include "clock/speed_table.h"
 #include "shell/notification.h"
@@ -20,6 +21,26 @@ using corvane_test::CorvaneDevice;
 using corvane_test::run_as_program;
 using sim::ClockEvent;
 using sim::json;
+
+// Every stepping Linux's table of PXA IDs lists (arch/arm/mach-pxa's
+// hardware.h), and the StrongARMs: only the PXA25x family passes.
+TEST(Processor, OnlyThePxa25xFamilyIsKnown) {
+    for (const DWORD pxa25x : {0x69052922u, 0x69052923u, 0x69052924u, 0x69052D25u,  // PXA210
+                               0x69052100u, 0x69052101u, 0x69052902u, 0x69052903u,  // PXA250
+                               0x69052904u, 0x69052D05u,                            //
+                               0x69052D06u}) {                                      // PXA255
+        EXPECT_TRUE(IsPxa25xFamily(pxa25x)) << sim::hex(pxa25x);
+    }
+    for (const DWORD other :
+         {0x69054110u, 0x69054111u, 0x69054112u, 0x69054113u, 0x69054114u, 0x69054117u,  // PXA27x
+          0x69056880u, 0x69056891u, 0x69056825u,  // PXA30x, PXA31x, PXA32x
+          0x69052000u,                            // the 80200, an XScale of another family
+          0x6901B118u, 0x4401A111u,               // SA-1110 B4, SA-1100
+          0x00052100u, 0x41052100u,               // PXA25x bits under another implementer
+          0u, 0xFFFFFFFFu}) {
+        EXPECT_FALSE(IsPxa25xFamily(other)) << sim::hex(other);
+    }
+}
 
 // The program's own accesses to the clock, in order: "cccr=0x2C1", "cclkcfg=3".
 std::vector<std::string> accesses(CorvaneDevice& device) {

@@ -100,6 +100,7 @@ const ExpectedExport kDeviceExports[] = {
     {"coredll.dll", "LoadImageW", 730, kByName, kBound},
     {"coredll.dll", "ShowWindow", 266, kByName, kBound},
     {"coredll.dll", "SendDlgItemMessageW", 685, kByName, kBound},
+    {"coredll.dll", "MessageBoxW", 858, kByName, kBound},
     {"coredll.dll", "DialogBoxIndirectParamW", 690, kByName, kBound},
     {"coredll.dll", "EndDialog", 691, kByName, kBound},
     {"coredll.dll", "SetForegroundWindow", 702, kByName, kBound},

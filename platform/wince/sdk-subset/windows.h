@@ -97,6 +97,11 @@ BOOL WINAPI SetForegroundWindow(HWND hWnd);
 LRESULT WINAPI SendDlgItemMessageW(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam,
                                    LPARAM lParam);
 
+#define MB_OK 0x00000000L
+#define MB_ICONSTOP 0x00000010L
+#define MB_SETFOREGROUND 0x00010000L
+int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
+
 /* Threads, time and synchronisation */
 typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);

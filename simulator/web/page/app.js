@@ -46,6 +46,9 @@ const buttonWords = {};
 const programNames = fetch('/api/program').then((r) => (r.ok ? r.json() : {buttons: []}))
   .then((names) => {
     for (const b of names.buttons) buttonWords[b.id] = b.word;
+    if (names.processor) {
+      $('processor').textContent = `${names.processor.label}, main ID ${names.processor.main_id}`;
+    }
   }).catch(() => {});
 let latestView = null;
 let latestViewAt = 0;
@@ -245,7 +248,8 @@ function drawToday(screen, program) {
 
 function drawScreen(device) {
   const screen = device.screen;
-  const dialog = screen.dialog && screen.dialog.visible ? screen.dialog : null;
+  // A message box covers the dialog while it is up.
+  const dialog = screen.message_box ?? (screen.dialog && screen.dialog.visible ? screen.dialog : null);
   $('nav-caption').textContent = screen.nav_bar.caption;
   $('nav-ok').hidden = !screen.nav_bar.ok_button;
 
@@ -348,6 +352,9 @@ function drawHardware(view) {
   $('time-in-state').textContent = (hw.time_in_state ?? [])
       .map((s) => `${(s.khz / 1000).toFixed(2)} MHz ${(s.ms / 1000).toFixed(1)} s`).join(', ');
   $('total-trans').textContent = String(hw.total_trans ?? 0);
+  // What the program did to hardware of another processor (none on the
+  // PXA25x family).
+  $('hardware-faults').textContent = (hw.faults ?? []).join('; ') || 'none';
   drawPlot(view.clock, view.device.t);
 }
 
