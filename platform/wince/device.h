@@ -3,7 +3,8 @@
 //
 // The device build (platform/wince/CMakeLists.txt) has no SDK here and puts
 // sdk-subset/ on the include path instead, a stand-in that declares exactly
-// what the program uses, with the SDK's names, values and layouts; a build
+// what the program uses, with the SDK's names, values and layouts (written
+// once in shared/, which the simulator's declarations include too); a build
 // with the Pocket PC 2002 SDK would put the SDK's include directory there.
 #ifndef CORVANE_PLATFORM_WINCE_DEVICE_H
 #define CORVANE_PLATFORM_WINCE_DEVICE_H
@@ -18,22 +19,17 @@
 extern "C" {
 #endif
 
-// Maps physical (PAGE_PHYSICAL) or virtual memory into a reserved range.
-// Exported by coredll; declared only in the platform builder's pkfuncs.h.
-BOOL VirtualCopy(LPVOID lpvDest, LPVOID lpvSrc, DWORD cbSize, DWORD fdwProtect);
+// VirtualCopy, which only the platform builder's pkfuncs.h declares.
+#include "platform/wince/shared/pkfuncs.h"
 
 #ifdef CORVANE_SDK_LACKS_SHNOTIFICATIONDATA
-// Bubble notifications of aygshell, for SDK headers that lack them.
-#define CORVANE_RECORDS_BUBBLE_ONLY
-#include "platform/wince/records/aygshell.h"
-#undef CORVANE_RECORDS_BUBBLE_ONLY
+// aygshell's notification bubbles (the record and its two functions), for
+// SDK headers that lack them. The executable imports the functions from
+// aygshell.dll by ordinal (platform/wince/exports/aygshell.exports).
+#define CORVANE_SHARED_AYGSHELL_BUBBLES_ONLY
+#include "platform/wince/shared/aygshell.h"
+#undef CORVANE_SHARED_AYGSHELL_BUBBLES_ONLY
 #endif
-
-// aygshell's bubble functions, which the SDK headers may lack. The
-// executable imports them from aygshell.dll by ordinal
-// (platform/wince/exports/aygshell.exports).
-LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* pndAdd);
-LRESULT SHNotificationRemove(const CLSID* pclsid, DWORD dwID);
 
 #ifdef __cplusplus
 }
@@ -52,6 +48,6 @@ LRESULT SHNotificationRemove(const CLSID* pclsid, DWORD dwID);
 // The records handed to the shell must have the device's layout: the shell
 // refuses a record whose size field is not its own, and reads the fields
 // where the device has them.
-#include "platform/wince/records/layout.h"
+#include "platform/wince/shared/layout.h"
 
 #endif

@@ -9,7 +9,7 @@
 #   address and would fault on the 4-byte aligned stack a Windows CE thread
 #   gets (the build targets ARMv5T, which has neither); the objects are
 #   marked as ARMv5T(E) code without Thumb-2.
-# - The record layouts are checked while compiling (records/layout.h, which
+# - The record layouts are checked while compiling (shared/layout.h, which
 #   the device headers include): a probe shows that they are.
 # - No call into the platform passes a 64-bit argument or returns a
 #   structure: those are where the Windows CE calling convention and the
@@ -116,10 +116,10 @@ check_code "$image" || failed=1
 echo "ok: $count objects and the image: ARMv5TE instructions only, no ldrd/strd; objects marked v5T(E)"
 
 # The layout checks are in force for the device build: its headers include
-# records/layout.h, whose checks are active when compiling for ARM.
+# shared/layout.h, whose checks are active when compiling for ARM.
 cat >"$work/layout_probe.cpp" <<'PROBE'
 #include "platform/platform.h"
-#ifndef CORVANE_PLATFORM_WINCE_RECORDS_LAYOUT_H
+#ifndef CORVANE_PLATFORM_WINCE_SHARED_LAYOUT_H
 #error the device headers do not include the record layout checks
 #endif
 #if !defined(__arm__)
@@ -130,7 +130,7 @@ if ! "$cxx" "${flags[@]}" -fsyntax-only "$work/layout_probe.cpp"; then
     echo "FAIL: the record layouts are not checked in the device build" >&2
     exit 1
 fi
-echo "ok: the record layouts are checked while compiling (records/layout.h)"
+echo "ok: the record layouts are checked while compiling (shared/layout.h)"
 
 # The platform calls: a translation unit with a static_assert per imported
 # function, over its declaration in the device headers, compiled by the

@@ -1,4 +1,6 @@
-/* Stand-in for the Pocket PC SDK's aygshell.h: what Corvane uses. */
+/* Stand-in for the Pocket PC SDK's aygshell.h: what Corvane uses, written
+   once in ../shared/aygshell.h for the simulator too, with the C linkage of
+   aygshell's functions. */
 #ifndef CORVANE_SDK_SUBSET_AYGSHELL_H
 #define CORVANE_SDK_SUBSET_AYGSHELL_H
 
@@ -8,16 +10,7 @@
 extern "C" {
 #endif
 
-#define SHIDIM_FLAGS 0x0001
-#define SHIDIF_DONEBUTTON 0x0001
-#define SHIDIF_SIZEDLG 0x0002
-#define SHIDIF_SIZEDLGFULLSCREEN 0x0004
-#define SHIDIF_SIPDOWN 0x0008
-
-/* SHINITDLGINFO, SHNP and SHNOTIFICATIONDATA */
-#include "../records/aygshell.h"
-
-BOOL WINAPI SHInitDialog(PSHINITDLGINFO pshidi);
+#include "../shared/aygshell.h"
 
 #ifdef __cplusplus
 }

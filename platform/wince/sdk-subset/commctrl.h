@@ -1,4 +1,6 @@
-/* Stand-in for the Windows CE SDK's commctrl.h: what Corvane uses. */
+/* Stand-in for the Windows CE SDK's commctrl.h: what Corvane uses, written
+   once in ../shared/commctrl.h for the simulator too, with the C linkage of
+   commctrl's functions. */
 #ifndef CORVANE_SDK_SUBSET_COMMCTRL_H
 #define CORVANE_SDK_SUBSET_COMMCTRL_H
 
@@ -8,7 +10,7 @@
 extern "C" {
 #endif
 
-void WINAPI InitCommonControls(void);
+#include "../shared/commctrl.h"
 
 #ifdef __cplusplus
 }

@@ -3,9 +3,10 @@
    16-bit WCHAR. Built for ARM (a device build, the ARM check, the
    simulator's ARM lane) a record that drifts from it, a field widened or
    moved, fails the build here. Plain C++98, as the device build compiles
-   it. Included after the records' declarations. */
-#ifndef CORVANE_PLATFORM_WINCE_RECORDS_LAYOUT_H
-#define CORVANE_PLATFORM_WINCE_RECORDS_LAYOUT_H
+   it. Included after the records' declarations (shared/windows.h and
+   shared/aygshell.h, or the SDK's headers). */
+#ifndef CORVANE_PLATFORM_WINCE_SHARED_LAYOUT_H
+#define CORVANE_PLATFORM_WINCE_SHARED_LAYOUT_H
 
 #if defined(__arm__) || defined(_M_ARM)
 #include <stddef.h>
