@@ -70,6 +70,27 @@ void control_message(PlatformCall& call, sim::Window& control, const sim::Messag
     dialog_message(call, dialog, command);
 }
 
+// The calling thread's next message, waited for, as a modal loop takes it.
+sim::Message next_message(PlatformCall& call) {
+    sim::Device& device = call.device();
+    auto& queue = device.windows().queue(sim::Kernel::current());
+    while (queue.empty()) {
+        device.kernel().block(call.lock(), &queue, std::nullopt);
+    }
+    const sim::Message m = queue.front();
+    queue.pop_front();
+    trace_dispatch(call, m);
+    return m;
+}
+
+// A message for a window other than the loop's own: its controls act on
+// it; anything else is dropped, as a window of another loop's.
+void dispatch(PlatformCall& call, const sim::Message& m) {
+    if (sim::Window* w = call.device().windows().find(m.hwnd)) {
+        control_message(call, *w, m);
+    }
+}
+
 }  // namespace
 
 namespace {
@@ -111,22 +132,16 @@ HWND create_dialog(PlatformCall& call, const json& args, LPCDLGTEMPLATEW dialogT
 // controls, until the dialog ends.
 void run_dialog(PlatformCall& call, HWND hwnd) {
     sim::Device& device = call.device();
-    auto& queue = device.windows().queue(sim::Kernel::current());
     for (;;) {
         sim::Window* dialog = device.windows().find(hwnd);
         if (dialog == nullptr || dialog->ending) {
             return;
         }
-        while (queue.empty()) {
-            device.kernel().block(call.lock(), &queue, std::nullopt);
-        }
-        const sim::Message m = queue.front();
-        queue.pop_front();
-        trace_dispatch(call, m);
+        const sim::Message m = next_message(call);
         if (m.hwnd == hwnd) {
             dialog_message(call, hwnd, m);
-        } else if (sim::Window* control = device.windows().find(m.hwnd)) {
-            control_message(call, *control, m);
+        } else {
+            dispatch(call, m);
         }
     }
 }
@@ -291,22 +306,12 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     // Its own modal loop on the calling thread: the thread's other messages
     // are dispatched as the dialog loop does, until OK (or a close request,
     // which a box with only OK answers as OK).
-    auto& queue = device.windows().queue(sim::Kernel::current());
     for (bool done = false; !done;) {
-        while (queue.empty()) {
-            device.kernel().block(call.lock(), &queue, std::nullopt);
-        }
-        const sim::Message m = queue.front();
-        queue.pop_front();
-        trace_dispatch(call, m);
+        const sim::Message m = next_message(call);
         if (m.hwnd == hwnd) {
             done = m.message == WM_CLOSE || (m.message == WM_COMMAND && LOWORD(m.wparam) == IDOK);
-        } else if (sim::Window* w = device.windows().find(m.hwnd); w != nullptr) {
-            if (w->kind == sim::ControlKind::Dialog) {
-                dialog_message(call, m.hwnd, m);
-            } else {
-                control_message(call, *w, m);
-            }
+        } else {
+            dispatch(call, m);
         }
     }
     if (sim::Window* ended = device.windows().find(hwnd)) {
