@@ -6,11 +6,12 @@ import { chromium } from 'playwright-core';
 export const SIM = process.env.CORVANE_SIM || new URL('../../build/dev/corvane-sim', import.meta.url).pathname;
 export const CHROMIUM = process.env.CORVANE_CHROMIUM || '/usr/bin/chromium';
 
-// Starts the simulator (device time `speed` times faster) and resolves once
-// it prints its address.
-export function startSimulator({ speed = 20 } = {}) {
+// Starts the simulator (device time `speed` times faster, with more
+// options in `args`) and resolves once it prints its address.
+export function startSimulator({ speed = 20, args = [] } = {}) {
   return new Promise((resolve, reject) => {
-    const child = spawn(SIM, ['--port', '0', '--speed', String(speed)], { stdio: ['ignore', 'pipe', 'pipe'] });
+    const child = spawn(SIM, ['--port', '0', '--speed', String(speed), ...args],
+                        { stdio: ['ignore', 'pipe', 'pipe'] });
     let out = '';
     let err = '';
     const fail = (why) => reject(new Error(`${why}\nstdout: ${out}\nstderr: ${err}`));

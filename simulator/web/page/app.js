@@ -48,6 +48,7 @@ const programNames = fetch('/api/program').then((r) => (r.ok ? r.json() : {butto
     for (const b of names.buttons) buttonWords[b.id] = b.word;
     if (names.processor) {
       $('processor').textContent = `${names.processor.label}, main ID ${names.processor.main_id}`;
+      $('processor-name').textContent = names.processor.label;
     }
   }).catch(() => {});
 let latestView = null;
