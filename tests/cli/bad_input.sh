@@ -39,6 +39,18 @@ expect_refusal "double-tap time of zero" "dtt0\.scn:2: expected: doubletap-time"
 printf 'ok\ntouch now\n' >"$work/touch.scn"
 expect_refusal "touch with an argument" "touch\.scn:2: 'touch' takes no arguments" --script "$work/touch.scn"
 
+# The processor: a name the simulator does not model, a cpu line after a
+# command or twice, and a cpu line that disagrees with --cpu.
+printf 'cpu pxa900\nok\n' >"$work/cpu.scn"
+expect_refusal "unknown processor" "cpu\.scn:1: expected: cpu <name>, the name one of pxa255, pxa250" --script "$work/cpu.scn"
+printf 'ok\ncpu sa1110\n' >"$work/cpu_late.scn"
+expect_refusal "cpu line after a command" "cpu_late\.scn:2: the cpu line comes before every command" --script "$work/cpu_late.scn"
+printf 'cpu sa1110\ncpu pxa270\nok\n' >"$work/cpu_twice.scn"
+expect_refusal "two cpu lines" "cpu_twice\.scn:2: a second cpu line" --script "$work/cpu_twice.scn"
+printf 'cpu sa1110\nok\n' >"$work/cpu_sa.scn"
+expect_refusal "cpu line against --cpu" "the script's cpu line says sa1110, --cpu says pxa270" --script "$work/cpu_sa.scn" --cpu pxa270
+expect_refusal "unknown --cpu" "--cpu needs one of" --script "$work/cpu_sa.scn" --cpu strongarm
+
 printf 'ok\n' >"$work/good.scn"
 expect_refusal "unwritable trace file" "cannot write .*t\.json" --script "$work/good.scn" --trace-out "$work/no/such/dir/t.json"
 
