@@ -1,5 +1,7 @@
 #include "simulator/exe/exe_loader.h"
 
+#include "simulator/support/text.h"
+
 #include <memory>
 #include <sstream>
 
@@ -26,12 +28,12 @@ constexpr std::uintptr_t kProcessHandle = 0x4DE5F002;
 Result<std::vector<BoundImport>, ExeRefusal> bind_imports(const PeImage& image) {
     std::vector<BoundImport> bound;
     for (const ImportedFunction& f : list_imports(image)) {
-        std::string what = "import " + f.dll + "!";
+        std::string what = "import " + printable(f.dll) + "!";
         if (f.ordinal) {
             what += '#';
             what += std::to_string(*f.ordinal);
         } else {
-            what += f.name;
+            what += printable(f.name);
         }
         auto found = find_export(device_export_lists(), {f.dll, f.ordinal, f.name});
         if (!found.ok()) {
@@ -92,6 +94,17 @@ std::string ExeRefusal::describe() const {
 Result<OpenedExe, ExeRefusal> open_exe_image(std::vector<std::uint8_t> file,
                                              std::optional<std::string_view> symbols,
                                              const StateRecordLayout& state) {
+    // The headers and the section table first, with the loader's rules over
+    // them, as the loader makes them before it reads any table: a truncated
+    // file is refused as truncated, not for a table it cannot reach.
+    auto headers = parse_pe_headers(file);
+    if (!headers.ok()) {
+        return ExeRefusal{win32_error::kBadExeFormat,
+                          "not an image: " + headers.error().describe()};
+    }
+    if (auto refusal = check_headers(headers.value())) {
+        return ExeRefusal{refusal->error, refusal->reason};
+    }
     auto parsed = parse_pe(file);
     if (!parsed.ok()) {
         return ExeRefusal{win32_error::kBadExeFormat, "not an image: " + parsed.error().describe()};

@@ -133,11 +133,12 @@ Result<const DllExport*, BindRefusal> find_export(const std::vector<ExportList>&
         if (import.ordinal) {
             what << "ordinal " << *import.ordinal;
         } else {
-            what << "function '" << import.name << "'";
+            what << "function '" << printable(import.name) << "'";
         }
         return BindRefusal{win32_error::kProcNotFound, what.str()};
     }
-    return BindRefusal{win32_error::kModNotFound, "no DLL '" + import.dll + "' on the device"};
+    return BindRefusal{win32_error::kModNotFound,
+                       "no DLL '" + printable(import.dll) + "' on the device"};
 }
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "simulator/support/hex.h"
+#include "simulator/support/text.h"
 
 namespace sim {
 
@@ -28,6 +29,9 @@ constexpr std::size_t kSectionHeaderSize = 40;
 // on through a section looking for a terminator.
 constexpr std::size_t kMaxDllName = 256;
 constexpr std::size_t kMaxFunctionName = 512;
+// A bound of this reader's, not the loader's: import descriptors may share
+// one lookup table, so a small hostile file could otherwise ask for
+// millions of bindings. The program imports 28 functions.
 constexpr std::size_t kMaxImportedFunctions = 65536;
 
 // What the parser knows besides the image: the file, and where the data
@@ -159,14 +163,28 @@ std::optional<Reader> at_rva(const PeImage& image, std::uint32_t rva) {
     return std::nullopt;
 }
 
-Error outside(std::size_t offset, const std::string& what, std::uint32_t rva) {
-    return Error::at_byte(offset, what + " (RVA " + hex(rva) + ") is not in any section's data");
+// A table the image names that no section's data holds: most often a file
+// cut short, which is then named as such.
+Error outside(const PeImage& image, std::size_t offset, const std::string& what,
+              std::uint32_t rva) {
+    for (const PeSection& s : image.sections) {
+        const bool holds = rva >= s.virtual_address && rva - s.virtual_address < s.virtual_size;
+        if (holds && !s.raw_in_file) {
+            return Error::at_byte(offset, what + " (RVA " + hex(rva) + ") is in section " +
+                                              printable(s.name) +
+                                              ", whose raw data runs past the end of the file: "
+                                              "the file is truncated");
+        }
+    }
+    return Error::at_byte(offset,
+                          what + " (RVA " + hex(rva) + ") is not in any section's data" +
+                              (image.sections.empty() ? " (the image has no sections)" : ""));
 }
 
 Step read_named_entry(const PeImage& image, std::uint32_t rva, std::size_t from, PeImportEntry& e) {
     auto r = at_rva(image, rva);
     if (!r) {
-        return outside(from, "imported function's name", rva);
+        return outside(image, from, "imported function's name", rva);
     }
     e.hint = r->u16("import hint");
     e.name = r->cstring(kMaxFunctionName, "imported function's name");
@@ -183,7 +201,7 @@ Step read_lookup_table(const PeImage& image, std::size_t from, std::size_t& tota
                        PeImportDll& dll) {
     auto t = at_rva(image, dll.lookup_rva);
     if (!t) {
-        return outside(from, "import lookup table of " + dll.dll, dll.lookup_rva);
+        return outside(image, from, "import lookup table of " + printable(dll.dll), dll.lookup_rva);
     }
     for (std::uint64_t slot = dll.iat_rva;; slot += 4) {
         const std::size_t entry_at = t->offset();
@@ -222,7 +240,7 @@ Step read_imports(Context& c) {
     }
     auto d = at_rva(image, dir.rva);
     if (!d) {
-        return outside(dir_at, "import directory", dir.rva);
+        return outside(image, dir_at, "import directory", dir.rva);
     }
     std::size_t total = 0;
     for (;;) {
@@ -243,7 +261,7 @@ Step read_imports(Context& c) {
         }
         auto name = at_rva(image, name_rva);
         if (!name) {
-            return outside(at + 12, "imported DLL's name", name_rva);
+            return outside(image, at + 12, "imported DLL's name", name_rva);
         }
         dll.dll = name->cstring(kMaxDllName, "imported DLL's name");
         if (name->failed()) {
@@ -274,14 +292,16 @@ Step read_resources(Context& c) {
             return {};
         }
     }
-    return outside(c.directories_offset + 8 * pe::kResourceDirectory, "resource directory",
+    return outside(c.image, c.directories_offset + 8 * pe::kResourceDirectory, "resource directory",
                    dir.rva);
 }
 
 }  // namespace
 
-Result<PeImage> parse_pe(std::span<const std::uint8_t> file) {
-    Context c{file, 0, {}};
+namespace {
+
+// The headers and the section table.
+Step read_headers(Context& c) {
     std::uint16_t section_count = 0;
     auto optional_at = read_file_header(c, section_count);
     if (!optional_at.ok()) {
@@ -294,8 +314,23 @@ Result<PeImage> parse_pe(std::span<const std::uint8_t> file) {
     // The section table follows the optional header, whose size the COFF
     // header gives (the load rules refuse any other size than 224).
     const std::size_t table_at = at + c.image.size_of_optional_header;
-    if (auto sections = read_sections(c, table_at, section_count); !sections.ok()) {
-        return sections.error();
+    return read_sections(c, table_at, section_count);
+}
+
+}  // namespace
+
+Result<PeImage> parse_pe_headers(std::span<const std::uint8_t> file) {
+    Context c{file, 0, {}};
+    if (auto headers = read_headers(c); !headers.ok()) {
+        return headers.error();
+    }
+    return std::move(c.image);
+}
+
+Result<PeImage> parse_pe(std::span<const std::uint8_t> file) {
+    Context c{file, 0, {}};
+    if (auto headers = read_headers(c); !headers.ok()) {
+        return headers.error();
     }
     if (auto imports = read_imports(c); !imports.ok()) {
         return imports.error();

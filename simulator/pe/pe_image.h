@@ -127,6 +127,9 @@ struct PeImage {
 };
 
 Result<PeImage> parse_pe(std::span<const std::uint8_t> file);
+// The headers and the section table only, without the import and resource
+// tables: what the loader's first checks look at (check_headers).
+Result<PeImage> parse_pe_headers(std::span<const std::uint8_t> file);
 
 // The resource tree (type, name, language) of an image's resource
 // directory. `section` is the data of the section holding it, which begins

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "simulator/support/hex.h"
+#include "simulator/support/text.h"
 
 namespace sim {
 
@@ -118,6 +119,13 @@ Check placement(const PeImage& image) {
         return bad_format("no relocations, and its base " + hex(image.image_base) +
                           " is outside 0x10000..0x400000");
     }
+    // The PE format: an image's base is a multiple of 64 KB. The process's
+    // regions are reserved on that grain; an image placed off it would not
+    // begin its reservation.
+    if (fixed && image.image_base % ce_loader::kBaseAlignment != 0) {
+        return bad_format("no relocations, and its base " + hex(image.image_base) +
+                          " is not a multiple of 64 KB");
+    }
     const std::uint64_t end = std::uint64_t{load_base(image)} + image.size_of_image;
     if (image.size_of_image == 0 || end > ce_loader::kSlotSize) {
         return LoadRefusal{win32_error::kOutOfMemory, "an image of " + hex(image.size_of_image) +
@@ -139,10 +147,13 @@ Check sections(const PeImage& image) {
     std::uint64_t previous_end = 0;
     for (std::size_t i = 0; i < image.sections.size(); ++i) {
         const PeSection& s = image.sections[i];
-        const std::string which = "section " + std::to_string(i + 1) + " (" + s.name + ")";
+        const std::string which =
+            "section " + std::to_string(i + 1) + " (" + printable(s.name) + ")";
         const std::uint64_t end = std::uint64_t{s.virtual_address} + s.virtual_size;
         if (!s.raw_in_file) {
-            return bad_format(which + ": raw data past the end of the file");
+            return bad_format("the file is truncated: " + which + "'s raw data (" +
+                              hex(s.raw_size) + " bytes at offset " + hex(s.raw_offset) +
+                              ") runs past the end of the file");
         }
         if (s.virtual_size == 0) {
             return bad_format(which + " is empty");
@@ -172,7 +183,8 @@ Check sections(const PeImage& image) {
 Check imports(const PeImage& image) {
     for (std::size_t i = 0; i < image.imports.size(); ++i) {
         const PeImportDll& d = image.imports[i];
-        const std::string which = "import descriptor " + std::to_string(i + 1) + " (" + d.dll + ")";
+        const std::string which =
+            "import descriptor " + std::to_string(i + 1) + " (" + printable(d.dll) + ")";
         if (d.lookup_rva == 0) {
             return bad_format(which + " has no lookup table");
         }
@@ -225,6 +237,16 @@ Check entry(const PeImage& image) {
 }
 
 }  // namespace
+
+std::optional<LoadRefusal> check_headers(const PeImage& image) {
+    for (Check (*rule)(const PeImage&) :
+         {machine, subsystem, version, header_shape, kind, placement, sections}) {
+        if (auto refusal = rule(image)) {
+            return refusal;
+        }
+    }
+    return std::nullopt;
+}
 
 std::optional<LoadRefusal> check_loadable(const PeImage& image) {
     for (Check (*rule)(const PeImage&) : {machine, subsystem, version, header_shape, kind,

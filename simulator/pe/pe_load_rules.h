@@ -29,6 +29,8 @@ constexpr std::uint16_t kVersionMinor = 0;
 constexpr std::uint32_t kRelocatedBase = 0x10000;
 constexpr std::uint32_t kLowestBase = 0x10000;
 constexpr std::uint32_t kHighestBase = 0x400000;
+// The grain an image base keeps (the PE format: a multiple of 64 KB).
+constexpr std::uint32_t kBaseAlignment = 0x10000;
 // The process's slot: 32 MB from address 0.
 constexpr std::uint32_t kSlotSize = 0x2000000;
 // The main thread's stack reserve lies in [kMinStack, kMaxStack].
@@ -50,6 +52,10 @@ struct LoadRefusal {
 // Why the loader would not start a process from `image`; nothing when it
 // would. The first rule broken, in the order the loader checks them.
 std::optional<LoadRefusal> check_loadable(const PeImage& image);
+// The rules of the headers and the section table alone, which the loader
+// applies before it reads the import or resource tables (parse_pe_headers
+// gives what they need).
+std::optional<LoadRefusal> check_headers(const PeImage& image);
 
 // Where the loader puts the image: its own base without relocations, the
 // first address of the process's slot above the reserved 64 KB with them.

@@ -39,6 +39,12 @@ std::optional<std::int64_t> parse_duration(std::string_view text);
 // A finite decimal number.
 std::optional<double> parse_decimal(std::string_view text);
 
+// Bytes that came from a file, fit to print in a message: a control
+// character, DEL, a byte past ASCII and the backslash are written as \xNN
+// (the backslash as \\), so that a name in a hostile file can neither
+// drive the terminal nor pass for other text.
+std::string printable(std::string_view bytes);
+
 }  // namespace sim
 
 #endif

@@ -8,6 +8,7 @@
 
 #include "simulator/pe/pe_image.h"
 #include "simulator/pe/pe_load_rules.h"
+#include "simulator/support/text.h"
 #include "tests/support/pe_sample.h"
 
 namespace {
@@ -44,13 +45,17 @@ const RuleCase kRuleCases[] = {
     {"base below 64 KB", [](auto& i) { i.image_base = 0x8000; }, kBadExeFormat, "0x8000"},
     {"base above 4 MB", [](auto& i) { i.image_base = 0x401000; }, kBadExeFormat, "0x401000"},
     {"base at 4 MB", [](auto& i) { i.image_base = 0x400000; }, 0, ""},
+    {"base off 64 KB", [](auto& i) { i.image_base = 0x10800; }, kBadExeFormat,
+     "0x10800 is not a multiple of 64 KB"},
+    {"relocatable, base off 64 KB",
+     [](auto& i) { i.image_base = 0x10800, i.characteristics &= ~1; }, 0, ""},
     {"relocatable, low base", [](auto& i) { i.image_base = 0x8000, i.characteristics &= ~1; }, 0,
      ""},
     {"past the slot", [](auto& i) { i.image_base = 0x400000, i.size_of_image = 0x1C01000; },
      kOutOfMemory, "32 MB"},
     {"no sections", [](auto& i) { i.sections.clear(); }, kBadExeFormat, "no sections"},
     {"raw data past the file", [](auto& i) { i.sections[1].raw_in_file = false; }, kBadExeFormat,
-     "past the end of the file"},
+     "the file is truncated: section 2 (.idata)'s raw data"},
     {"empty section", [](auto& i) { i.sections[1].virtual_size = 0; }, kBadExeFormat, "empty"},
     {"in the headers", [](auto& i) { i.sections[0].virtual_address = 0x100; }, kBadExeFormat,
      "outside the image"},
@@ -65,6 +70,9 @@ const RuleCase kRuleCases[] = {
      "import descriptor 2 (aygshell.dll) has no lookup table"},
     {"32-character DLL", [](auto& i) { i.imports[0].dll = std::string(28, 'x') + ".dll"; },
      kModNotFound, "31 characters"},
+    {"terminal escapes in a DLL's name",
+     [](auto& i) { i.imports[0].dll = "\x1b]0;owned\x07\x1b[2J" + std::string(20, 'x') + ".dll"; },
+     kModNotFound, "(\\x1b]0;owned\\x07\\x1b[2Jxxxx"},
     {"31-character DLL", [](auto& i) { i.imports[0].dll = std::string(27, 'x') + ".dll"; }, 0, ""},
     {"slot outside", [](auto& i) { i.imports[0].entries[1].iat_rva = 0x5000; }, kBadExeFormat,
      "slot 0x5000"},
@@ -111,6 +119,64 @@ TEST(PeLoadRules, EachRefusalGivesTheLoadersError) {
         EXPECT_NE(refusal->reason.find(c.reason), std::string::npos)
             << c.what << ": " << refusal->reason;
     }
+}
+
+// The loader reads the headers and the section table before any table: a
+// file cut short, even by one byte in the imports' section, is refused as
+// truncated; so is an image without sections or with a section table where
+// the loader does not read it, before the tables they hide are looked for.
+TEST(PeLoadRules, TheHeadersAreCheckedBeforeTheTablesTheyHide) {
+    using pe_test::put16;
+    const pe_test::Built good = pe_test::sample_image();
+    struct Case {
+        const char* what;
+        std::function<pe_test::Bytes()> file;
+        const char* reason;
+    };
+    const std::size_t idata_end = good.layout.idata_offset + 0x200;  // one file-aligned block
+    const Case cases[] = {
+        {"cut one byte into .idata's data",
+         [&] { return pe_test::Bytes(good.file.begin(), good.file.begin() + idata_end - 1); },
+         "the file is truncated: section 2 (.idata)'s raw data"},
+        {"no sections",
+         [&] {
+             auto f = good.file;
+             put16(f, good.layout.pe_header + 6, 0);
+             return f;
+         },
+         "no sections"},
+        {"a 240-byte optional header",
+         [&] {
+             auto f = good.file;
+             put16(f, good.layout.pe_header + 20, 240);
+             return f;
+         },
+         "optional header of 240 bytes"},
+    };
+    for (const Case& c : cases) {
+        const pe_test::Bytes file = c.file();
+        auto headers = sim::parse_pe_headers(file);
+        ASSERT_TRUE(headers.ok()) << c.what << ": " << headers.error().describe();
+        const auto refusal = sim::check_headers(headers.value());
+        ASSERT_TRUE(refusal.has_value()) << c.what;
+        EXPECT_NE(refusal->reason.find(c.reason), std::string::npos)
+            << c.what << ": " << refusal->reason;
+    }
+    // The whole read of the cut file names the truncation too.
+    const pe_test::Bytes cut(good.file.begin(), good.file.begin() + idata_end - 1);
+    auto whole = sim::parse_pe(cut);
+    ASSERT_FALSE(whole.ok());
+    EXPECT_NE(whole.error().message.find("the file is truncated"), std::string::npos)
+        << whole.error().describe();
+}
+
+// Bytes from a file go into messages escaped: no control character reaches
+// a terminal, and the escape itself cannot be faked by the file.
+TEST(Printable, EscapesEveryByteThatIsNotPrintableAscii) {
+    EXPECT_EQ(sim::printable("coredll.dll"), "coredll.dll");
+    EXPECT_EQ(sim::printable(std::string("a\x1b[2J\x07\x7f\x80\xff\0z", 11)),
+              "a\\x1b[2J\\x07\\x7f\\x80\\xff\\x00z");
+    EXPECT_EQ(sim::printable("\\x41"), "\\\\x41");
 }
 
 TEST(PeLoadRules, WhereTheImageAndItsStackGo) {
