@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Damaged copies of corvane.exe, each with one defect, get the loader's
+# refusal with its reason and exit status 2: never a crash, never a reason
+# that hides the cause behind a table it makes unreachable.
+#   exe_refusals.sh CORVANE_SIM CORVANE_EXE SCENARIO [-- EMULATOR...]
+set -u
+sim=$1 exe=$2 scenario=$3
+shift 3
+[ $# -gt 0 ] && [ "$1" = "--" ] && shift
+run=("$@" "$sim")
+python=$(command -v /usr/bin/python3 || command -v python3)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Each damaged copy: NAME, then what the damage does (Python over `b`, the
+# file's bytes; `pe` the PE header, `opt` the optional header, `sections`
+# the section table's (name, raw offset, raw size) rows).
+"$python" - "$exe" "$work" <<'PY'
+import struct, sys
+src, work = sys.argv[1], sys.argv[2]
+good = open(src, 'rb').read()
+pe = struct.unpack_from('<I', good, 0x3C)[0]
+opt = pe + 24
+count = struct.unpack_from('<H', good, pe + 6)[0]
+table = opt + struct.unpack_from('<H', good, pe + 20)[0]
+sections = []
+for i in range(count):
+    at = table + 40 * i
+    raw_size, raw_offset = struct.unpack_from('<II', good, at + 16)
+    sections.append((good[at:at + 8].rstrip(b'\0').decode(), raw_offset, raw_size))
+symbol_map = open(src[:-len('.exe')] + '.map', 'rb').read()
+def put(name, data):
+    # Beside each copy its symbol map, as beside the exe, so that a refusal
+    # is the image's and not a missing map's.
+    open(f'{work}/{name}.exe', 'wb').write(data)
+    open(f'{work}/{name}.map', 'wb').write(symbol_map)
+def poke(fmt, at, value):
+    b = bytearray(good)
+    struct.pack_into(fmt, b, at, value)
+    return bytes(b)
+idata = next(s for s in sections if s[0] == '.idata')
+put('cut_one_byte_into_idata', good[:idata[1] + idata[2] - 1])
+last = sections[-1]
+put('cut_one_byte_off_the_end', good[:last[1] + last[2] - 1])
+put('base_off_64k', poke('<I', opt + 28, 0x10800))
+put('no_sections', poke('<H', pe + 6, 0))
+put('optional_header_240', poke('<H', pe + 20, 240))
+b = bytearray(good)
+at = good.lower().find(b'coredll.dll')
+b[at:at + 11] = b'\x1b]0;pwn\x07\x1b[J'
+put('terminal_escapes_in_a_dll_name', bytes(b))
+PY
+
+failures=0
+# expect NAME PATTERN: exit 2, PATTERN in the refusal, no raw control byte.
+expect() {
+    local name=$1 pattern=$2
+    "${run[@]}" --exe "$work/$name.exe" --script "$scenario" --quiet >"$work/out" 2>"$work/err"
+    local status=$?
+    if [ "$status" -ne 2 ] || ! grep -qF -- "$pattern" "$work/err" ||
+        LC_ALL=C grep -q $'[\x01-\x08\x0b-\x1f\x7f]' "$work/err"; then
+        echo "FAIL $name: status $status: $(head -c 400 "$work/err" | cat -v)"
+        failures=$((failures + 1))
+    else
+        echo "ok   $name: $(head -n 1 "$work/err")"
+    fi
+}
+expect cut_one_byte_into_idata "the file is truncated: section 4 (.idata)'s raw data"
+expect cut_one_byte_off_the_end "the file is truncated: section 5 (.rsrc)'s raw data"
+expect base_off_64k "its base 0x10800 is not a multiple of 64 KB"
+expect no_sections "(error 193): no sections"
+expect optional_header_240 "(error 193): optional header of 240 bytes"
+expect terminal_escapes_in_a_dll_name 'no DLL '"'"'\x1b]0;pwn\x07\x1b[J'"'"' on the device'
+echo "$((6 - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]
