@@ -8,13 +8,20 @@ using sim::PlatformCall;
 
 // The register an access reaches through the program's mapping. What the
 // device's MMU would fault on ends the run as a program fault.
-static sim::VirtualMemory::Register mapped_register(PlatformCall& call, const void* reg,
-                                                    bool store) {
+// The fault names the address and, for a trapped instruction of a loaded
+// image, where that instruction is.
+static sim::VirtualMemory::Register mapped_register(PlatformCall& call, const void* reg, bool store,
+                                                    sim::TrapAddress trapped_at) {
     const sim::VirtualMemory& memory = call.device().memory();
     auto found = memory.register_at(reg, store);
     if (!found.ok()) {
-        sim::program_fault(std::string(call.name()) + " at " + memory.name_of(reg) + ": " +
-                           found.error().message);
+        std::string what = std::string(call.name()) + " at " +
+                           sim::hex(reinterpret_cast<std::uintptr_t>(reg)) + " (" +
+                           memory.name_of(reg) + ")";
+        if (trapped_at) {
+            what += " by the instruction at " + sim::hex(*trapped_at);
+        }
+        sim::program_fault(what + ": " + found.error().message);
     }
     return found.value();
 }
@@ -28,7 +35,7 @@ static void log_register(PlatformCall& call, sim::json args, sim::json result,
 namespace sim {
 
 std::uint32_t read_register(PlatformCall& call, const void* reg, TrapAddress trapped_at) {
-    const auto where = mapped_register(call, reg, false);
+    const auto where = mapped_register(call, reg, false, trapped_at);
     const std::uint32_t value = __atomic_load_n(where.word, __ATOMIC_SEQ_CST);
     if (call.tracing()) {
         log_register(call, {call.device().memory().name_of(reg)}, hex(value), where.physical,
@@ -40,7 +47,7 @@ std::uint32_t read_register(PlatformCall& call, const void* reg, TrapAddress tra
 void write_register(PlatformCall& call, const void* reg, std::uint32_t value,
                     TrapAddress trapped_at) {
     Device& device = call.device();
-    const auto where = mapped_register(call, reg, true);
+    const auto where = mapped_register(call, reg, true, trapped_at);
     __atomic_store_n(where.word, value, __ATOMIC_SEQ_CST);
     if (call.tracing()) {
         log_register(call, {device.memory().name_of(reg), hex(value)}, nullptr, where.physical,

@@ -49,6 +49,9 @@ b = bytearray(good)
 at = good.lower().find(b'coredll.dll')
 b[at:at + 11] = b'\x1b]0;pwn\x07\x1b[J'
 put('terminal_escapes_in_a_dll_name', bytes(b))
+# Loads (4 MB is the highest base), but its code addresses its data at the
+# base it was linked for, where nothing is reserved.
+put('fixed_at_4mb', poke('<I', opt + 28, 0x400000))
 PY
 
 failures=0
@@ -70,6 +73,20 @@ expect cut_one_byte_off_the_end "the file is truncated: section 5 (.rsrc)'s raw 
 expect base_off_64k "its base 0x10800 is not a multiple of 64 KB"
 expect no_sections "(error 193): no sections"
 expect optional_header_240 "(error 193): optional header of 240 bytes"
+# expect_fault NAME PATTERN: the run ends in a program fault that says
+# where: the address and the instruction's.
+expect_fault() {
+    local name=$1 pattern=$2
+    "${run[@]}" --exe "$work/$name.exe" --script "$scenario" --quiet >"$work/out" 2>"$work/err"
+    local status=$?
+    if [ "$status" -eq 0 ] || ! grep -qE -- "$pattern" "$work/err"; then
+        echo "FAIL $name: status $status: $(head -c 400 "$work/err" | cat -v)"
+        failures=$((failures + 1))
+    else
+        echo "ok   $name: $(grep -m1 'program fault' "$work/err")"
+    fi
+}
+expect_fault fixed_at_4mb "program fault: str at 0x[0-9A-F]+ \\(unreserved\\) by the instruction at 0x4[0-9A-F]{5}: no reserved range there"
 expect terminal_escapes_in_a_dll_name 'no DLL '"'"'\x1b]0;pwn\x07\x1b[J'"'"' on the device'
-echo "$((6 - failures)) passed, $failures failed"
+echo "$((7 - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

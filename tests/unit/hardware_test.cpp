@@ -278,23 +278,24 @@ PULONG mapped(DWORD access, std::size_t offset = 0) {
 // ends with a program fault that says where and why.
 TEST(MappingsDeathTest, AccessesTheDeviceWouldFaultOnEndTheRun) {
     expect_fault([] { WRITE_REGISTER_ULONG(mapped(kRead), 0x2C1); },
-                 "program fault: WRITE_REGISTER_ULONG at range#1: store through a read-only");
+                 "program fault: WRITE_REGISTER_ULONG at 0x[0-9A-F]+ [(]range#1[)]: store through "
+                 "a read-only");
     expect_fault(
         [] {
             LPVOID r = VirtualAlloc(nullptr, 4, MEM_RESERVE, PAGE_NOACCESS);
             READ_REGISTER_ULONG(static_cast<PULONG>(r));
         },
-        "program fault: READ_REGISTER_ULONG at range#1: the range maps nothing");
+        "program fault: READ_REGISTER_ULONG at 0x[0-9A-F]+ [(]range#1[)]: the range maps nothing");
     expect_fault(
         [] {
             PULONG r = mapped(kRead);
             VirtualFree(r, 0, MEM_RELEASE);
             READ_REGISTER_ULONG(r);
         },
-        "READ_REGISTER_ULONG at unreserved: no reserved range there");
-    expect_fault([] { READ_REGISTER_ULONG(mapped(kRead, 2)); }, "range#1[+]2: not aligned");
+        "READ_REGISTER_ULONG at 0x[0-9A-F]+ [(]unreserved[)]: no reserved range there");
+    expect_fault([] { READ_REGISTER_ULONG(mapped(kRead, 2)); }, "[(]range#1[+]2[)]: not aligned");
     expect_fault([] { READ_REGISTER_ULONG(mapped(kRead, 4096)); },
-                 "range#1[+]4096: past the mapped bytes");
+                 "[(]range#1[+]4096[)]: past the mapped bytes");
     // A range released read-write and reserved again read-only is read-only.
     expect_fault(
         [] {
@@ -302,7 +303,7 @@ TEST(MappingsDeathTest, AccessesTheDeviceWouldFaultOnEndTheRun) {
             VirtualFree(w, 0, MEM_RELEASE);
             WRITE_REGISTER_ULONG(mapped(kRead), 0x2C1);
         },
-        "range#2: store through a read-only");
+        "[(]range#2[)]: store through a read-only");
 }
 
 // The device sees register accesses through the accessors only, so any
