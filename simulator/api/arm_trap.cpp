@@ -188,8 +188,37 @@ const ImageSection* image_section_at(std::uint32_t address) {
 
 // A fault this handler does not take: the default action, as if there were
 // no handler (the instruction runs again and faults again).
-void default_action() {
-    signal(SIGSEGV, SIG_DFL);
+void default_action(int signal_number) {
+    signal(signal_number, SIG_DFL);
+}
+
+// Whether the program's own code runs on the faulting thread: a program
+// thread in none of the simulator's frames (a platform call counts its
+// frames; a callback into the program leaves them).
+bool program_code_running() {
+    const SimThread* t = Kernel::current();
+    return t != nullptr && t->simulator_frames == 0;
+}
+
+// Ends the run: the program's code went where the device would abort it
+// (its code jumped out of the image's code, into Thumb state, or touched
+// memory it may not), reported with the PC, the address and the state.
+[[noreturn]] void program_abort(const char* kind, std::uint32_t pc, std::uint32_t address,
+                                bool thumb, const char* why) {
+    char p[11];
+    char a[11];
+    put_hex(p, pc);
+    put_hex(a, address);
+    say("simulator: program fault: ");
+    say(kind);
+    say(" at ");
+    say(a);
+    say(" by the code at ");
+    say(p);
+    say(thumb ? " (Thumb state, " : " (ARM state, ");
+    say(why);
+    say(")\n");
+    std::abort();
 }
 
 // The address the access computes from the interrupted registers.
@@ -207,8 +236,20 @@ void on_sigsegv(int, siginfo_t* info, void* context) {
     const auto address =
         static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(info->si_addr));
     const ImageSection* code = image_section_at(pc);
-    if (info->si_code <= 0 || code == nullptr || !code->executable || (m.arm_cpsr & kThumbBit)) {
-        default_action();
+    const bool thumb = (m.arm_cpsr & kThumbBit) != 0;
+    if (info->si_code <= 0) {
+        default_action(SIGSEGV);  // sent, not raised by an instruction
+        return;
+    }
+    if (code == nullptr || !code->executable || thumb) {
+        // Outside the image's code in ARM state: the program's code jumped
+        // where the device would take a prefetch or data abort.
+        if (program_code_running()) {
+            program_abort(address == pc ? "prefetch abort" : "data abort", pc, address, thumb,
+                          code == nullptr || !code->executable ? "outside the image's code"
+                                                               : "in the image's code");
+        }
+        default_action(SIGSEGV);
         return;
     }
     std::uint32_t word;
@@ -295,9 +336,27 @@ static void take_signal(int signal, void (*handler)(int, siginfo_t*, void*), con
     }
 }
 
+// A misaligned or impossible access (qemu raises SIGBUS for some): the
+// program's, reported as the device's alignment abort; anything else the
+// default action.
+void on_sigbus(int, siginfo_t* info, void* context) {
+    mcontext_t& m = static_cast<ucontext_t*>(context)->uc_mcontext;
+    const auto pc = static_cast<std::uint32_t>(m.arm_pc);
+    const auto address =
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(info->si_addr));
+    if (info->si_code > 0 && program_code_running()) {
+        program_abort("alignment or bus abort", pc, address, (m.arm_cpsr & kThumbBit) != 0,
+                      "an access the device's bus refuses");
+    }
+    default_action(SIGBUS);
+}
+
 void watch_image(std::uint32_t begin, std::uint32_t end, std::vector<ImageSection> sections) {
     static std::once_flag once;
-    std::call_once(once, [] { take_signal(SIGSEGV, on_sigsegv, "data-abort trap"); });
+    std::call_once(once, [] {
+        take_signal(SIGSEGV, on_sigsegv, "data-abort trap");
+        take_signal(SIGBUS, on_sigbus, "bus-error trap");
+    });
     g_image = WatchedImage{begin, end, std::move(sections)};
 }
 

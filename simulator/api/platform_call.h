@@ -33,7 +33,11 @@ class PlatformCall {
         if (Kernel::current() == nullptr) {
             fatal(std::string(name) + " called outside a program thread");
         }
+        ++Kernel::current()->simulator_frames;
     }
+    ~PlatformCall() { --Kernel::current()->simulator_frames; }
+    PlatformCall(const PlatformCall&) = delete;
+    PlatformCall& operator=(const PlatformCall&) = delete;
 
     Device& device() { return device_; }
     const char* name() const { return name_; }
@@ -56,7 +60,9 @@ class PlatformCall {
     auto outside(F&& f) {
         lock_.unlock();
         hidden_.end();
+        --Kernel::current()->simulator_frames;
         auto result = f();
+        ++Kernel::current()->simulator_frames;
         hidden_.begin();
         lock_.lock();
         return result;

@@ -77,6 +77,10 @@ class SimThread {
     // this thread was made from (its return address), or 0: the trace names
     // it.
     std::uint32_t call_site = 0;
+    // How many of the simulator's own frames this thread is in: platform
+    // calls, less the program callbacks they run. 0 while the program's own
+    // code runs, so that a fault then is the program's (the ARM lane's trap).
+    int simulator_frames = 0;
 
   private:
     // The kernel alone changes a thread (its state through set_state).

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Damaged copies of corvane.exe, each with one defect, get the loader's
-# refusal with its reason and exit status 2: never a crash, never a reason
-# that hides the cause behind a table it makes unreachable.
+# refusal with its reason and exit status 2, never a reason that hides the
+# cause behind a table it makes unreachable; or, where the loader would load
+# them, a program fault that says where, as the device would abort the
+# program: never a crash of the simulator by the host's default action.
 #   exe_refusals.sh CORVANE_SIM CORVANE_EXE SCENARIO [-- EMULATOR...]
 set -u
 sim=$1 exe=$2 scenario=$3
@@ -26,8 +28,9 @@ table = opt + struct.unpack_from('<H', good, pe + 20)[0]
 sections = []
 for i in range(count):
     at = table + 40 * i
-    raw_size, raw_offset = struct.unpack_from('<II', good, at + 16)
-    sections.append((good[at:at + 8].rstrip(b'\0').decode(), raw_offset, raw_size))
+    virtual_size, rva, raw_size, raw_offset = struct.unpack_from('<IIII', good, at + 8)
+    sections.append((good[at:at + 8].rstrip(b'\0').decode(), raw_offset, raw_size, rva,
+                     virtual_size))
 symbol_map = open(src[:-len('.exe')] + '.map', 'rb').read()
 def put(name, data):
     # Beside each copy its symbol map, as beside the exe, so that a refusal
@@ -52,6 +55,22 @@ put('terminal_escapes_in_a_dll_name', bytes(b))
 # Loads (4 MB is the highest base), but its code addresses its data at the
 # base it was linked for, where nothing is reserved.
 put('fixed_at_4mb', poke('<I', opt + 28, 0x400000))
+# The image's code leaving its code: an entry point in Thumb state, off a
+# word, at the last word of .text; code zero-filled; no import directory,
+# so that the program calls through address-table slots never filled.
+entry = struct.unpack_from('<I', good, opt + 16)[0]
+text = sections[0]
+put('thumb_entry', poke('<I', opt + 16, entry | 1))
+put('misaligned_entry', poke('<I', opt + 16, entry + 2))
+put('entry_at_the_last_word_of_text', poke('<I', opt + 16, text[3] + text[4] - 4))
+b = bytearray(good)
+b[text[1]:text[1] + text[2]] = bytes(text[2])
+put('text_zero_filled', bytes(b))
+b = bytearray(good)
+for name, raw_offset, raw_size, rva, virtual_size in sections:
+    b[raw_offset:raw_offset + raw_size] = bytes(raw_size)
+put('every_section_zero_filled', bytes(b))
+put('import_directory_of_size_0', poke('<I', opt + 96 + 8 + 4, 0))
 PY
 
 failures=0
@@ -77,9 +96,13 @@ expect optional_header_240 "(error 193): optional header of 240 bytes"
 # where: the address and the instruction's.
 expect_fault() {
     local name=$1 pattern=$2
-    "${run[@]}" --exe "$work/$name.exe" --script "$scenario" --quiet >"$work/out" 2>"$work/err"
+    # In a subshell whose own stderr is dropped: the shell's "Aborted" notice
+    # is not the simulator's report.
+    ("${run[@]}" --exe "$work/$name.exe" --script "$scenario" --quiet >"$work/out" 2>"$work/err"; exit $?) \
+        2>/dev/null
     local status=$?
-    if [ "$status" -eq 0 ] || ! grep -qE -- "$pattern" "$work/err"; then
+    if [ "$status" -eq 0 ] || ! grep -qE -- "$pattern" "$work/err" ||
+        grep -qE "uncaught target signal (11|7|4) " "$work/err"; then
         echo "FAIL $name: status $status: $(head -c 400 "$work/err" | cat -v)"
         failures=$((failures + 1))
     else
@@ -87,6 +110,13 @@ expect_fault() {
     fi
 }
 expect_fault fixed_at_4mb "program fault: str at 0x[0-9A-F]+ \\(unreserved\\) by the instruction at 0x4[0-9A-F]{5}: no reserved range there"
+abort="program fault: (prefetch|data|alignment or bus) abort at 0x[0-9a-f]{8} by the code at 0x[0-9a-f]{8}"
+expect_fault thumb_entry "$abort \\(Thumb state"
+expect_fault misaligned_entry "$abort \\(ARM state"
+expect_fault entry_at_the_last_word_of_text "$abort \\(ARM state, outside the image's code"
+expect_fault text_zero_filled "$abort \\(ARM state, outside the image's code"
+expect_fault every_section_zero_filled "$abort"
+expect_fault import_directory_of_size_0 "$abort \\(ARM state, outside the image's code"
 expect terminal_escapes_in_a_dll_name 'no DLL '"'"'\x1b]0;pwn\x07\x1b[J'"'"' on the device'
-echo "$((7 - failures)) passed, $failures failed"
+echo "$((13 - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
