@@ -249,6 +249,22 @@ void on_sigsegv(int, siginfo_t* info, void* context) {
                           code == nullptr || !code->executable ? "outside the image's code"
                                                                : "in the image's code");
         }
+        // A platform call's own work faulted on a program thread: it went
+        // through an address the program handed it (a string, a record).
+        if (const SimThread* t = Kernel::current(); t != nullptr && t->platform_call != nullptr) {
+            char p[11];
+            char a[11];
+            put_hex(p, pc);
+            put_hex(a, address);
+            say("simulator: program fault: ");
+            say(t->platform_call);
+            say(" went through ");
+            say(a);
+            say(", an address the program handed it that it may not use (the fault at ");
+            say(p);
+            say(", in the simulator's handling of the call)\n");
+            std::abort();
+        }
         default_action(SIGSEGV);
         return;
     }

@@ -33,9 +33,16 @@ class PlatformCall {
         if (Kernel::current() == nullptr) {
             fatal(std::string(name) + " called outside a program thread");
         }
-        ++Kernel::current()->simulator_frames;
+        SimThread* thread = Kernel::current();
+        ++thread->simulator_frames;
+        outer_call_ = thread->platform_call;
+        thread->platform_call = name;
     }
-    ~PlatformCall() { --Kernel::current()->simulator_frames; }
+    ~PlatformCall() {
+        SimThread* thread = Kernel::current();
+        --thread->simulator_frames;
+        thread->platform_call = outer_call_;
+    }
     PlatformCall(const PlatformCall&) = delete;
     PlatformCall& operator=(const PlatformCall&) = delete;
 
@@ -110,6 +117,7 @@ class PlatformCall {
     Hidden hidden_;
     Lock lock_;
     const char* name_;
+    const char* outer_call_ = nullptr;
 };
 
 // Traces a call; its arguments are only built when someone listens.

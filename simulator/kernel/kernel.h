@@ -81,6 +81,8 @@ class SimThread {
     // calls, less the program callbacks they run. 0 while the program's own
     // code runs, so that a fault then is the program's (the ARM lane's trap).
     int simulator_frames = 0;
+    // The platform call the thread is in (the innermost), or nullptr.
+    const char* platform_call = nullptr;
 
   private:
     // The kernel alone changes a thread (its state through set_state).

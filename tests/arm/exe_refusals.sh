@@ -71,6 +71,17 @@ for name, raw_offset, raw_size, rva, virtual_size in sections:
     b[raw_offset:raw_offset + raw_size] = bytes(raw_size)
 put('every_section_zero_filled', bytes(b))
 put('import_directory_of_size_0', poke('<I', opt + 96 + 8 + 4, 0))
+# Every literal that holds the address of the program's critical section
+# (from the symbol map) made an address the program may not use: the first
+# platform call handed it, InitializeCriticalSection, goes through it.
+lock_rva = next(int(line.split()[0], 16) for line in symbol_map.decode().splitlines()
+                if line.split()[-1:] == ['ClockLock'])
+lock = struct.pack('<I', struct.unpack_from('<I', good, opt + 28)[0] + lock_rva)
+b = bytearray(good)
+for at in range(text[1], text[1] + text[2] - 3, 4):
+    if b[at:at + 4] == lock:
+        b[at:at + 4] = struct.pack('<I', 0x4DE5F002)
+put('critical_section_at_a_wild_address', bytes(b))
 PY
 
 failures=0
@@ -117,6 +128,7 @@ expect_fault entry_at_the_last_word_of_text "$abort \\(ARM state, outside the im
 expect_fault text_zero_filled "$abort \\(ARM state, outside the image's code"
 expect_fault every_section_zero_filled "$abort"
 expect_fault import_directory_of_size_0 "$abort \\(ARM state, outside the image's code"
+expect_fault critical_section_at_a_wild_address "program fault: InitializeCriticalSection went through 0x4de5f002, an address the program handed it"
 expect terminal_escapes_in_a_dll_name 'no DLL '"'"'\x1b]0;pwn\x07\x1b[J'"'"' on the device'
-echo "$((13 - failures)) passed, $failures failed"
+echo "$((14 - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
