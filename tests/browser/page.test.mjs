@@ -4,26 +4,22 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import http from 'node:http';
-import { brokenImages, launchBrowser, startSimulator, stopSimulator } from './sim.mjs';
+import { brokenImages, closeDevicePage, openDevicePage } from './sim.mjs';
 
 let sim;
 let browser;
 let page;
 
+let session;
+
 before(async () => {
   // Four times real time: a bubble stays open for a second of wall time and
   // the monitor passes every 1.5 s.
-  sim = await startSimulator({ speed: 4 });
-  browser = await launchBrowser();
-  page = await browser.newPage();
-  page.setDefaultTimeout(20000);
-  await page.goto(sim.url);
+  session = await openDevicePage({ speed: 4 });
+  ({ sim, browser, page } = session);
 });
 
-after(async () => {
-  await browser?.close();
-  if (sim) await stopSimulator(sim);
-});
+after(() => closeDevicePage(session));
 
 const trayIcon = () => page.locator('#taskbar .tray-icon');
 const series = () => page.locator('#plot').getAttribute('data-series');

@@ -4,24 +4,17 @@
 // touched.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { launchBrowser, startSimulator, stopSimulator } from './sim.mjs';
+import { closeDevicePage, openDevicePage } from './sim.mjs';
 
-let sim;
-let browser;
+let session;
 let page;
 
 before(async () => {
-  sim = await startSimulator({ speed: 4, args: ['--cpu', 'pxa270'] });
-  browser = await launchBrowser();
-  page = await browser.newPage();
-  page.setDefaultTimeout(20000);
-  await page.goto(sim.url);
+  session = await openDevicePage({ speed: 4, args: ['--cpu', 'pxa270'] });
+  ({ page } = session);
 });
 
-after(async () => {
-  await browser?.close();
-  if (sim) await stopSimulator(sim);
-});
+after(() => closeDevicePage(session));
 
 test('the processor and the message box that names its ID are on the page', async () => {
   await page.waitForFunction(() => document.getElementById('processor').textContent !== '');

@@ -13,24 +13,20 @@ import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { checkTraceFormat } from '../trace/trace_format.mjs';
-import { SIM, launchBrowser, startSimulator, stopSimulator } from './sim.mjs';
+import { SIM, closeDevicePage, openDevicePage } from './sim.mjs';
 
-let sim;
-let browser;
 let page;
 const dir = mkdtempSync(join(tmpdir(), 'corvane-session-'));
 
+let session;
+
 before(async () => {
-  sim = await startSimulator({ speed: 4 });
-  browser = await launchBrowser();
-  page = await browser.newPage({ acceptDownloads: true });
-  page.setDefaultTimeout(20000);
-  await page.goto(sim.url);
+  session = await openDevicePage({ speed: 4, pageOptions: { acceptDownloads: true } });
+  ({ page } = session);
 });
 
 after(async () => {
-  await browser?.close();
-  if (sim) await stopSimulator(sim);
+  await closeDevicePage(session);
   rmSync(dir, { recursive: true, force: true });
 });
 

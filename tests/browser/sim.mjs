@@ -46,6 +46,22 @@ export function launchBrowser() {
   });
 }
 
+// The simulator (with `startSimulator`'s options) and a browser page on it,
+// each step of the page given 20 s; `closeDevicePage` ends both.
+export async function openDevicePage({ speed, args, pageOptions } = {}) {
+  const sim = await startSimulator({ speed, args });
+  const browser = await launchBrowser();
+  const page = await browser.newPage(pageOptions);
+  page.setDefaultTimeout(20000);
+  await page.goto(sim.url);
+  return { sim, browser, page };
+}
+
+export async function closeDevicePage(session) {
+  await session?.browser?.close();
+  if (session?.sim) await stopSimulator(session.sim);
+}
+
 // Waits until every image on the page has loaded or failed, then returns the
 // sources of those that failed (a broken image has no natural size).
 export async function brokenImages(page) {
